@@ -1,0 +1,18 @@
+"""A short tour of what `import qel` gives an interactive session."""
+import random
+
+import qel
+
+random.seed(2024)
+
+s = qel.str('Hello, "qel"!\n\tЮникод 中文 \U0001F600')
+print("repr:", repr(s))
+coloured = qel.str("rainbow text").qe_addcolor()
+print("qe_addcolor:", coloured)
+print("qe_rmcolor:", repr(coloured.qe_rmcolor()))
+print("qe_remove:", qel.str("banana").qe_remove("a", 2))
+print("qe_goto_unicode:", qel.str("Aю😀").qe_goto_unicode())
+print("qe_decode:", qel.str("\xc3\xa9t\xc3\xa9").qe_decode())
+print("qe_goto_qel:", qel.str("a message in the module's format").qe_goto_qel())
+print("qe_only:", qel.str("aaaa").qe_only("a"), qel.str("aab").qe_only("a"))
+print("colour blocks:", "".join(qel.__string__.color))

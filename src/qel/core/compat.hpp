@@ -1,0 +1,41 @@
+// What differs between the CPython versions we build for (3.9 and later).
+// Every version decision lives here; the rest of the code calls these names.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#if PY_VERSION_HEX < 0x030A0000
+// 3.10 added these two; 3.9 only has the macros they replace.
+static inline PyObject* Py_NewRef(PyObject* o) { Py_INCREF(o); return o; }
+static inline PyObject* Py_XNewRef(PyObject* o) { Py_XINCREF(o); return o; }
+#endif
+
+namespace qel::compat {
+
+/// Argument-error texts name the function by its original __name__ up to 3.9
+/// and by its current __qualname__ from 3.10 on.
+inline constexpr bool errors_use_qualname = PY_VERSION_HEX >= 0x030A0000;
+
+/// From 3.13 an unexpected keyword argument error suggests a close name.
+inline constexpr bool keyword_suggestions = PY_VERSION_HEX >= 0x030D0000;
+
+/// Looks a key up in a dict. Returns 1 and a new reference in *out when found,
+/// 0 with *out null when absent, -1 with an exception set on error.
+inline int dict_get_ref(PyObject* dict, PyObject* key, PyObject** out) {
+#if PY_VERSION_HEX >= 0x030D0000
+    return PyDict_GetItemRef(dict, key, out);
+#else
+    PyObject* item = PyDict_GetItemWithError(dict, key);
+    if (item) { *out = Py_NewRef(item); return 1; }
+    *out = nullptr;
+    return PyErr_Occurred() ? -1 : 0;
+#endif
+}
+
+/// The running interpreter's id, used to keep the module in one interpreter.
+inline int64_t interpreter_id() {
+    return PyInterpreterState_GetID(PyInterpreterState_Get());
+}
+
+}  // namespace qel::compat

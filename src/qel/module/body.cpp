@@ -1,0 +1,40 @@
+// The module body: the steps that build the namespace, in the order they run
+// on import. Later steps capture what earlier steps bound, so the order is
+// part of the behaviour.
+#include "module/body.hpp"
+
+#include "module/frame.hpp"
+#include "text/text.hpp"
+
+namespace qel {
+
+int run_module_body(PyObject* module) {
+    const Globals g(module);
+    using Step = int (*)(const Globals&);
+    const Step steps[] = {
+        frame::bind_version,             //  1  qel_version
+        frame::import_standard_modules,  //  2  socket, json, sys, os
+        frame::import_helpers,           //  3-5  ascii_uppercase, print_stack, rd
+        frame::define_vanilla,           //  6  vanilla.str, vanilla.json
+        text::define_str,                //  7  str
+        //                                  8  terminal_listener, hooks sys.stdout
+        text::define_string_namespace,   //  9  __string__: colours and renderers
+        //                                 10  qel_send_message
+        //                                 11  colorful_ps
+        frame::rewrite_file_path,        // 12-13  __file__ on Windows
+        //                                 14  terminal_stderr, hooks sys.stderr
+        //                                 15  windll and the console mode, on Windows
+        //                                 16  colorful_ps()
+        //                                 17  Json
+        //                                 18  json, replaced by its instance
+        //                                 19  start-up notice and version check
+        //                                 20  Solution
+        //                                 21  rdletters, multiple
+    };
+    for (Step step : steps) {
+        if (step(g) < 0) return -1;
+    }
+    return 0;
+}
+
+}  // namespace qel

@@ -1,0 +1,79 @@
+#include "text/color_strip.hpp"
+
+#include <cstring>
+#include <type_traits>
+
+namespace qel::text {
+namespace {
+
+constexpr Py_UCS4 esc = 0x1b;
+
+/// "\x1b[3Xm" with X one of 1 2 3 4 5 6 8, starting at s[i].
+template <class C>
+inline bool code_at(const C* s, Py_ssize_t i, Py_ssize_t n) {
+    if (i + 4 >= n || s[i + 1] != '[' || s[i + 2] != '3' || s[i + 4] != 'm') return false;
+    const C d = s[i + 3];
+    return (d >= '1' && d <= '6') || d == '8';
+}
+
+template <class C>
+inline Py_ssize_t next_escape(const C* s, Py_ssize_t from, Py_ssize_t n) {
+    if constexpr (std::is_same_v<C, Py_UCS1>) {
+        const void* hit = std::memchr(s + from, esc, static_cast<std::size_t>(n - from));
+        return hit ? static_cast<const C*>(hit) - s : n;
+    } else {
+        while (from < n && s[from] != esc) ++from;
+        return from;
+    }
+}
+
+template <class C>
+Ref strip_kernel(PyObject* text, bool& sequential_needed) {
+    const C* s = static_cast<const C*>(PyUnicode_DATA(text));
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    Py_ssize_t i = next_escape(s, 0, n);
+    if (i == n) return Ref::retain(text);
+
+    Ref out = Ref::adopt(PyUnicode_New(n, PyUnicode_MAX_CHAR_VALUE(text)));
+    if (!out) return {};
+    C* w = static_cast<C*>(PyUnicode_DATA(out.get()));
+    C* const begin = w;
+    std::memcpy(w, s, static_cast<std::size_t>(i) * sizeof(C));
+    w += i;
+    Py_ssize_t last_kept_escape = -8;  // output index of the last escape kept
+    while (i < n) {
+        if (code_at(s, i, n)) {
+            // The removed code joins what precedes it to what follows; a new
+            // code can only form if an escape kept within the last four
+            // characters starts it.
+            if ((w - begin) - last_kept_escape <= 4) {
+                sequential_needed = true;
+                return {};
+            }
+            i += 5;
+        } else {
+            last_kept_escape = w - begin;
+            *w++ = s[i++];
+        }
+        const Py_ssize_t next = next_escape(s, i, n);
+        std::memcpy(w, s + i, static_cast<std::size_t>(next - i) * sizeof(C));
+        w += next - i;
+        i = next;
+    }
+    const Py_ssize_t size = w - begin;
+    if (size == n) return out;
+    return Ref::adopt(PyUnicode_Substring(out.get(), 0, size));
+}
+
+}  // namespace
+
+Ref strip_foreground_codes(PyObject* text, bool& sequential_needed) {
+    sequential_needed = false;
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: return strip_kernel<Py_UCS1>(text, sequential_needed);
+        case PyUnicode_2BYTE_KIND: return strip_kernel<Py_UCS2>(text, sequential_needed);
+        default: return strip_kernel<Py_UCS4>(text, sequential_needed);
+    }
+}
+
+}  // namespace qel::text

@@ -1,0 +1,7 @@
+#include "text/renderers.hpp"
+
+namespace qel::text {
+
+void add_renderers(ClassBuilder&) {}
+
+}  // namespace qel::text

@@ -1,0 +1,313 @@
+// The extended `str`: the interpreter's str with a readable repr and the
+// seven qe_ methods.
+#include "core/klass.hpp"
+#include "module/names.hpp"
+#include "text/color_strip.hpp"
+#include "text/colors.hpp"
+#include "text/escape.hpp"
+#include "text/text.hpp"
+
+#include <string>
+
+namespace qel::text {
+
+Ref wrap_str(const Call& call, const Ref& value) {
+    if (!value) return {};
+    Ref str = call.global(names::str);
+    if (!str) return {};
+    return Ref::adopt(PyObject_CallOneArg(str.get(), value.get()));
+}
+
+namespace {
+
+Name replace_name{"replace"};
+Name fcolor_name{"fcolor"};
+Name qe_remove_name{"qe_remove"};
+Name qe_goto_unicode_name{"qe_goto_unicode"};
+
+Ref call_method(PyObject* self, const Name& name, std::initializer_list<PyObject*> args) {
+    PyObject* stack[4] = {self};
+    std::size_t n = 1;
+    for (PyObject* a : args) stack[n++] = a;
+    if (!name.get()) return {};
+    return Ref::adopt(PyObject_VectorcallMethod(name.get(), stack, n | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+Ref empty_text() { return Ref::adopt(PyUnicode_FromStringAndSize(nullptr, 0)); }
+
+/// `__string__.fcolor`, looked up now.
+Ref foreground_list(const Call& call) {
+    Ref ns = call.global(names::string_namespace);
+    if (!ns) return {};
+    return Ref::adopt(PyObject_GetAttr(ns.get(), fcolor_name.get()));
+}
+
+// ---- __repr__ -------------------------------------------------------------------
+
+constexpr const char* repr_doc = "自定义显示效果. Customize the display.";
+
+Ref repr_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    if (PyUnicode_Check(self)) return escape_display(self, "<QEL String type: \"", "\">");
+    // Not a string: the replacements as method calls, whatever they do.
+    Ref text = Ref::retain(self);
+    const char* pairs[][2] = {{"\\", "\\\\"}, {"\"", "\\\""}, {"\r", "\\r"},
+                              {"\n", "\\n"},  {"\t", "\\t"},   {"\x1b", "\\33"}};
+    for (auto& pair : pairs) {
+        Ref from = Ref::adopt(PyUnicode_FromString(pair[0]));
+        Ref to = Ref::adopt(PyUnicode_FromString(pair[1]));
+        if (!from || !to) return {};
+        text = call_method(text.get(), replace_name, {from.get(), to.get()});
+        if (!text) return {};
+    }
+    return Ref::adopt(PyUnicode_FromFormat("<QEL String type: \"%S\">", text.get()));
+}
+
+const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl, repr_doc};
+
+// ---- qe_addcolor ------------------------------------------------------------------
+
+/// Appends a piece of text to a code-point buffer; a non-str piece fails as a join would.
+int append_piece(std::u32string& out, PyObject* piece, std::size_t index) {
+    if (!PyUnicode_Check(piece)) {
+        PyErr_Format(PyExc_TypeError, "sequence item %zu: expected str instance, %.80s found", index,
+                     Py_TYPE(piece)->tp_name);
+        return -1;
+    }
+    const int kind = PyUnicode_KIND(piece);
+    const void* data = PyUnicode_DATA(piece);
+    for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(piece); i < n; ++i)
+        out.push_back(PyUnicode_READ(kind, data, i));
+    return 0;
+}
+
+Ref addcolor_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    Ref rd = call.global(names::rd);
+    if (!rd) return {};
+    Ref zero = Ref::adopt(PyLong_FromLong(0)), six = Ref::adopt(PyLong_FromLong(6));
+    if (!zero || !six) return {};
+    Ref chars = Ref::adopt(PyObject_GetIter(self));
+    if (!chars) return {};
+    std::u32string out;
+    std::size_t piece = 0;
+    while (Ref ch = Ref::adopt(PyIter_Next(chars.get()))) {
+        // One draw per character, then the list as it is at that moment.
+        PyObject* bounds[] = {zero.get(), six.get()};
+        Ref index = Ref::adopt(PyObject_Vectorcall(rd.get(), bounds, 2, nullptr));
+        if (!index) return {};
+        Ref fcolor = foreground_list(call);
+        if (!fcolor) return {};
+        Ref code = Ref::adopt(PyObject_GetItem(fcolor.get(), index.get()));
+        if (!code || append_piece(out, code.get(), piece++) < 0 || append_piece(out, ch.get(), piece++) < 0)
+            return {};
+    }
+    if (PyErr_Occurred()) return {};
+    for (const char* c = colors::reset; *c; ++c) out.push_back(static_cast<char32_t>(*c));
+    return wrap_str(call, Ref::adopt(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(),
+                                                               static_cast<Py_ssize_t>(out.size()))));
+}
+
+const FunctionSpec addcolor_spec{"qe_addcolor", {"self"}, addcolor_impl, "将字符串设置为彩色. Sets the string to color."};
+
+// ---- qe_decode ----------------------------------------------------------------------
+
+/// The bytes that `self.qe_goto_unicode()` denotes when read as a bytes literal.
+Ref goto_unicode_bytes(PyObject* self);
+
+Ref decode_impl(const Call& call) {
+    Ref data = goto_unicode_bytes(call.arg(0));
+    if (!data) return {};
+    Ref encoding = Ref::adopt(PyObject_Str(call.arg(1)));
+    if (!encoding) return {};
+    Py_ssize_t size = 0;
+    const char* name = PyUnicode_AsUTF8AndSize(encoding.get(), &size);
+    if (!name) return {};
+    if (std::char_traits<char>::length(name) != static_cast<std::size_t>(size)) {
+        PyErr_SetString(PyExc_ValueError, "embedded null character");
+        return {};
+    }
+    return wrap_str(call, Ref::adopt(PyUnicode_Decode(PyBytes_AS_STRING(data.get()), PyBytes_GET_SIZE(data.get()),
+                                                      name, "strict")));
+}
+
+const FunctionSpec decode_spec{"qe_decode", {"self", "encoding"}, decode_impl,
+                               "将字符串作为字节进行解码. Decodes a string as a byte."};
+
+// ---- qe_goto_unicode ----------------------------------------------------------------
+
+Ref goto_unicode_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    int ifx = PyObject_IsTrue(call.arg(1));
+    if (ifx < 0) return {};
+    if (!PyUnicode_Check(self)) {
+        PyErr_Format(PyExc_TypeError, "ord() expected string of length 1, but %.200s found", Py_TYPE(self)->tp_name);
+        return {};
+    }
+    return wrap_str(call, unicode_escapes(self, ifx != 0));
+}
+
+const FunctionSpec goto_unicode_spec{
+    "qe_goto_unicode", {"self", "ifx"}, goto_unicode_impl,
+    "将字符串转为\\x或\\u的Unicode码. Converts a string to a Unicode code of \\x or \\u."};
+
+Ref goto_unicode_bytes(PyObject* self) {
+    Ref method = Ref::adopt(PyObject_GetAttr(self, qe_goto_unicode_name.get()));
+    if (!method) return {};
+    // Our own method on a real string: read the escapes without writing them out.
+    if (PyUnicode_Check(self) && PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
+        is_function(PyMethod_GET_FUNCTION(method.get()), &goto_unicode_spec)) {
+        PyObject* defaults = function_defaults(PyMethod_GET_FUNCTION(method.get()));
+        if (defaults && PyTuple_GET_SIZE(defaults) >= 1) {
+            int ifx = PyObject_IsTrue(PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1));
+            if (ifx < 0) return {};
+            return escaped_bytes(self, ifx != 0);
+        }
+    }
+    Ref escapes = Ref::adopt(PyObject_CallNoArgs(method.get()));
+    if (!escapes) return {};
+    if (!PyUnicode_Check(escapes.get())) {
+        PyErr_Format(PyExc_TypeError, "can only concatenate str (not \"%.200s\") to str",
+                     Py_TYPE(escapes.get())->tp_name);
+        return {};
+    }
+    return bytes_literal_value(escapes.get());
+}
+
+// ---- qe_goto_qel ------------------------------------------------------------------
+
+Ref goto_qel_impl(const Call& call) {
+    Ref format = Ref::adopt(PyUnicode_FromString(colors::info_format));
+    if (!format) return {};
+    return wrap_str(call, Ref::adopt(PyNumber_Remainder(format.get(), call.arg(0))));
+}
+
+const FunctionSpec goto_qel_spec{"qe_goto_qel", {"self"}, goto_qel_impl,
+                                 "将字符串转为QEL标准信息格式. Convert the string to QEL standard information format."};
+
+// ---- qe_remove ----------------------------------------------------------------------
+
+Ref remove_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    PyObject* to_rm = call.arg(1);
+    PyObject* times = call.arg(2);
+    Ref zero = Ref::adopt(PyLong_FromLong(0));
+    Ref empty = empty_text();
+    if (!zero || !empty) return {};
+    int negative = PyObject_RichCompareBool(times, zero.get(), Py_LT);
+    if (negative < 0) return {};
+    Ref result = negative ? call_method(self, replace_name, {to_rm, empty.get()})
+                          : call_method(self, replace_name, {to_rm, empty.get(), times});
+    return wrap_str(call, result);
+}
+
+const FunctionSpec remove_spec{"qe_remove", {"self", "to_rm", "times"}, remove_impl,
+                               "从字符串中删除一些字符. Remove some characters from the string."};
+
+// ---- qe_rmcolor ---------------------------------------------------------------------
+
+/// Whether `list` still holds exactly the seven default foreground codes as strings.
+bool is_default_foreground(PyObject* list) {
+    if (!PyList_CheckExact(list) || PyList_GET_SIZE(list) != static_cast<Py_ssize_t>(colors::foreground.size()))
+        return false;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        PyObject* item = PyList_GET_ITEM(list, i);
+        if (!PyUnicode_Check(item) || PyUnicode_CompareWithASCIIString(item, colors::foreground[i]) != 0) return false;
+    }
+    return true;
+}
+
+/// Whether `self.qe_remove` is this type's own method, so the removal can be done here.
+bool has_own_remove(PyObject* self) {
+    Ref method = Ref::adopt(PyObject_GetAttr(self, qe_remove_name.get()));
+    if (!method) {
+        PyErr_Clear();  // the defined path will raise it again
+        return false;
+    }
+    return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
+           is_function(PyMethod_GET_FUNCTION(method.get()), &remove_spec);
+}
+
+Ref rmcolor_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    Ref fcolor = foreground_list(call);
+    if (!fcolor) return {};
+    if (PyUnicode_Check(self) && is_default_foreground(fcolor.get()) && has_own_remove(self)) {
+        bool sequential = false;
+        Ref stripped = strip_foreground_codes(self, sequential);
+        if (stripped || !sequential) return wrap_str(call, stripped);
+    }
+    // The defined behaviour: each entry removed in turn by the text's qe_remove.
+    Ref text = Ref::retain(self);
+    Ref entries = Ref::adopt(PyObject_GetIter(fcolor.get()));
+    if (!entries) return {};
+    while (Ref entry = Ref::adopt(PyIter_Next(entries.get()))) {
+        text = call_method(text.get(), qe_remove_name, {entry.get()});
+        if (!text) return {};
+    }
+    if (PyErr_Occurred()) return {};
+    return wrap_str(call, text);
+}
+
+const FunctionSpec rmcolor_spec{
+    "qe_rmcolor", {"self"}, rmcolor_impl,
+    "从字符串移除修改字体颜色的字符. Removes the character that changes the font color from the string."};
+
+// ---- qe_only ------------------------------------------------------------------------
+
+Ref only_impl(const Call& call) {
+    PyObject* self = call.arg(0);
+    PyObject* ch = call.arg(1);
+    int nonempty = PyObject_IsTrue(self);
+    if (nonempty <= 0) return nonempty < 0 ? Ref() : none();
+    if (PyUnicode_Check(self) && (PyUnicode_CheckExact(ch) || Py_TYPE(ch)->tp_richcompare == PyUnicode_Type.tp_richcompare)) {
+        // A string compares unequal to every character unless it is that one character.
+        if (PyUnicode_GET_LENGTH(ch) != 1) return none();
+        const Py_UCS4 c = PyUnicode_READ_CHAR(ch, 0);
+        const int kind = PyUnicode_KIND(self);
+        const void* data = PyUnicode_DATA(self);
+        for (Py_ssize_t i = 0, n = PyUnicode_GET_LENGTH(self); i < n; ++i)
+            if (PyUnicode_READ(kind, data, i) != c) return none();
+        return Ref::adopt(PyLong_FromLong(1));
+    }
+    Ref items = Ref::adopt(PyObject_GetIter(self));
+    if (!items) return {};
+    while (Ref item = Ref::adopt(PyIter_Next(items.get()))) {
+        Ref unequal = Ref::adopt(PyObject_RichCompare(ch, item.get(), Py_NE));
+        if (!unequal) return {};
+        int truth = PyObject_IsTrue(unequal.get());
+        if (truth < 0) return {};
+        if (truth) return none();
+    }
+    if (PyErr_Occurred()) return {};
+    return Ref::adopt(PyLong_FromLong(1));
+}
+
+const FunctionSpec only_spec{
+    "qe_only", {"self", "char"}, only_impl,
+    "判断字符串中是否只有某一个字符. Determine if there is only one character in the string."};
+
+}  // namespace
+
+int define_str(const Globals& g) {
+    // The return annotations name the interpreter's str: they are evaluated
+    // before the module's own `str` exists.
+    Ref builtin_str = g.get(names::str);
+    if (!builtin_str) return -1;
+    auto returns_str = [&] { return return_annotation(builtin_str.get()); };
+    Ref bases = Ref::adopt(PyTuple_Pack(1, builtin_str.get()));
+    if (!bases) return -1;
+
+    ClassBuilder str(g, "str", "str", "升级后的字符串数据类型, 添加了一些函数在内. Upgraded string data type, added some functions.");
+    str.add(repr_spec, {}, returns_str())
+        .add(addcolor_spec, {}, returns_str())
+        .add(decode_spec, Ref::adopt(Py_BuildValue("(s)", "utf-8")), returns_str())
+        .add(goto_unicode_spec, Ref::adopt(Py_BuildValue("(i)", 1)), returns_str())
+        .add(goto_qel_spec, {}, returns_str())
+        .add(remove_spec, Ref::adopt(Py_BuildValue("(i)", -1)), returns_str())
+        .add(rmcolor_spec)
+        .add(only_spec);
+    return g.set(names::str, str.build(bases.get()));
+}
+
+}  // namespace qel::text
