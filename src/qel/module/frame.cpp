@@ -18,11 +18,23 @@ int import_standard_modules(const Globals& g) {
 
 namespace {
 
-/// `from module import attribute as bound`
+/// `from module import attribute as bound`, with the ImportError that
+/// statement gives when the module lacks the attribute.
 int import_from(const Globals& g, const char* module, const char* attribute, const Name& bound) {
     Ref m = Ref::adopt(PyImport_ImportModule(module));
     if (!m) return -1;
-    return g.set(bound, Ref::adopt(PyObject_GetAttrString(m.get(), attribute)));
+    Ref value = Ref::adopt(PyObject_GetAttrString(m.get(), attribute));
+    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        Ref file = Ref::adopt(PyModule_GetFilenameObject(m.get()));
+        if (!file) PyErr_Clear();
+        if (file) {
+            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (%S)", attribute, module, file.get());
+        } else {
+            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (unknown location)", attribute, module);
+        }
+    }
+    return g.set(bound, value);
 }
 
 }  // namespace

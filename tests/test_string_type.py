@@ -1,0 +1,240 @@
+"""The extended str and the colour lists it draws from."""
+import random
+import warnings
+
+import pytest
+
+import qel
+
+FCOLOR = ["\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[36m", "\x1b[38m"]
+BLOCKS = ["\x1b[%dm \x1b[0m" % n for n in range(41, 48)]
+S = qel.str
+
+
+# ---- plain-Python statements of the expected behaviour ----------------------------
+
+def model_repr(s):
+    for a, b in [("\\", "\\\\"), ('"', '\\"'), ("\r", "\\r"), ("\n", "\\n"), ("\t", "\\t"), ("\x1b", "\\33")]:
+        s = s.replace(a, b)
+    return '<QEL String type: "{}">'.format(s)
+
+
+def model_goto_unicode(s, ifx=1):
+    out = ""
+    for c in s:
+        t = hex(ord(c)).replace("0x", "\\x")
+        if len(t) < 4:
+            t = "\\x0" + t[2:]
+        if len(t) > 4:
+            t = "\\u" + t[2:]
+            if len(t) < 6:
+                t = "\\u0" + t[2:]
+        out += t
+    return out if ifx else out.replace("\\x", "\\u00")
+
+
+def model_decode(s, encoding="utf-8"):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # "\u" is not an escape in a bytes literal
+        literal = eval('b"' + model_goto_unicode(s) + '"')
+    return literal.decode(encoding)
+
+
+def model_addcolor(s, rd):
+    return "".join(FCOLOR[rd(0, 6)] + c for c in s) + "\x1b[0m"
+
+
+def model_rmcolor(s):
+    for code in FCOLOR:
+        s = s.replace(code, "")
+    return s
+
+
+MIXED = [
+    "",
+    "plain ascii",
+    'quote " back \\ cr \r lf \n tab \t esc \x1b end',
+    "Ünïcödé lätin1 \xff\x80",
+    "中文 ю \u0100 \u0fff \u1000 \uffff",
+    "\U0001f600 \U00010000 \U000fffff \U00100000 \U0010ffff",
+    "\x00\x01\x0f\x10",
+    "\x1b[31mred\x1b[0m \x1b[38mcode38\x1b[37mwhite\x1b[1m",
+    "\x1b[3\x1b[31m1m",          # removing a code joins a new one
+    "\x1b[3\x1b[32m1m",
+    "\x1b[3\x1b[31m2m",          # ...which a later removal takes out
+    "\x1b\x1b[35m[36m\x1b[31m",
+    "\x1b[3\x1b[31m\x1b[31m1m\U0001f600",
+    "\x1b[38m" * 3 + "\x1b[3",
+]
+
+
+def test_type_and_vanilla():
+    assert S is not str and issubclass(S, str) and S.__bases__ == (str,)
+    assert qel.vanilla.str is str
+    assert S.__doc__ == "升级后的字符串数据类型, 添加了一些函数在内. Upgraded string data type, added some functions."
+    assert [k for k in vars(S) if not k.startswith("__") or k == "__repr__"] == [
+        "__repr__", "qe_addcolor", "qe_decode", "qe_goto_unicode", "qe_goto_qel", "qe_remove", "qe_rmcolor", "qe_only"]
+    assert type(S("ab").upper()) is str and type(S("ab").qe_remove("a")) is S
+
+
+def test_colour_lists():
+    ns = qel.__string__
+    assert ns.fcolor == FCOLOR and ns.color == BLOCKS
+    assert all(type(x) is S for x in ns.fcolor + ns.color)
+    assert ns.__qualname__ == "__string__" and ns.__module__ == "qel" and ns.__doc__ is None
+    assert all(len(b) == 10 for b in ns.color)
+
+
+@pytest.mark.parametrize("text", MIXED)
+def test_repr(text):
+    r = repr(S(text))
+    assert r == model_repr(text) and type(r) is str
+    assert str(S(text)) == text
+
+
+@pytest.mark.parametrize("text", MIXED)
+@pytest.mark.parametrize("ifx", [1, 0, True, "", None, 2.5])
+def test_goto_unicode(text, ifx):
+    r = S(text).qe_goto_unicode(ifx)
+    assert r == model_goto_unicode(text, ifx) and type(r) is S
+
+
+@pytest.mark.parametrize("char, one, zero", [("A", "\\x41", "\\u0041"), ("\t", "\\x09", "\\u0009"),
+                                             ("ю", "\\u044e", "\\u044e"), ("\U0001f600", "\\u1f600", "\\u1f600")])
+def test_goto_unicode_examples(char, one, zero):
+    assert S(char).qe_goto_unicode() == one and S(char).qe_goto_unicode(ifx=0) == zero
+
+
+@pytest.mark.parametrize("text", MIXED + ["\xc3\xa9", "\xe4\xb8\xad"])
+def test_decode(text):
+    try:
+        expected = model_decode(text)
+    except UnicodeDecodeError as e:
+        with pytest.raises(UnicodeDecodeError) as got:
+            S(text).qe_decode()
+        assert str(got.value) == str(e)
+        return
+    r = S(text).qe_decode()
+    assert r == expected and type(r) is S
+
+
+def test_decode_codecs():
+    assert S("\xc3\xa9").qe_decode() == "é"
+    assert S("\xe9").qe_decode("latin-1") == "é"
+    assert S("\xe9").qe_decode(encoding=S("cp1252")) == "é"
+    assert S("aю").qe_decode() == "a\\u044e"
+    with pytest.raises(UnicodeDecodeError):
+        S("\xff").qe_decode()
+    with pytest.raises(LookupError):
+        S("a").qe_decode("no-such-codec")
+
+
+def test_decode_uses_the_instance_goto_unicode():
+    class Custom(S):
+        def qe_goto_unicode(self, ifx=1):
+            return "\\x41\\n\\101"
+
+    assert Custom("zz").qe_decode() == "A\nA"
+
+
+def test_goto_qel():
+    r = S("x % y").qe_goto_qel()
+    assert r == "\x1b[33;4m[ю QEL]\x1b[0;32m: \x1b[35mx % y\x1b[0m" and type(r) is S
+    assert S("").qe_goto_qel() == "\x1b[33;4m[ю QEL]\x1b[0;32m: \x1b[35m\x1b[0m"
+
+
+@pytest.mark.parametrize("text, to_rm, times, expected", [
+    ("xaxax", "x", -1, "aa"), ("xaxax", "x", 2, "aax"), ("xaxax", "x", 0, "xaxax"),
+    ("xaxax", "", -1, "xaxax"), ("", "x", 5, ""), ("aaa", "aa", -5, "a"),
+])
+def test_remove(text, to_rm, times, expected):
+    r = S(text).qe_remove(to_rm, times)
+    assert r == expected == text.replace(to_rm, "", *([] if times < 0 else [times])) and type(r) is S
+
+
+@pytest.mark.parametrize("args", [(1,), ("x", 1.5), ("x", "1"), ("x", None)])
+def test_remove_errors_are_the_interpreters(args):
+    with pytest.raises(TypeError) as got:
+        S("x").qe_remove(*args)
+    with pytest.raises(TypeError) as expected:
+        times = args[1] if len(args) > 1 else -1
+        "x".replace(args[0], "") if times < 0 else "x".replace(args[0], "", times)
+    assert str(got.value) == str(expected.value)
+
+
+@pytest.mark.parametrize("text", MIXED)
+def test_rmcolor(text):
+    r = S(text).qe_rmcolor()
+    assert r == model_rmcolor(text) and type(r) is S
+
+
+def test_rmcolor_follows_the_current_list():
+    saved = qel.__string__.fcolor
+    try:
+        qel.__string__.fcolor = ["a", S("b")]
+        assert S("abc\x1b[31m").qe_rmcolor() == "c\x1b[31m"
+        qel.__string__.fcolor = [1]
+        with pytest.raises(TypeError):
+            S("abc").qe_rmcolor()
+    finally:
+        qel.__string__.fcolor = saved
+
+
+class Recorder:
+    def __init__(self, seed):
+        self.calls = []
+        self.random = random.Random(seed)
+
+    def __call__(self, a, b):
+        self.calls.append((a, b))
+        return self.random.randint(a, b)
+
+
+@pytest.mark.parametrize("text", MIXED)
+def test_addcolor_draws_once_per_character_through_rd(text, monkeypatch):
+    recorder = Recorder(7)
+    monkeypatch.setattr(qel, "rd", recorder)
+    r = S(text).qe_addcolor()
+    assert recorder.calls == [(0, 6)] * len(text)
+    assert r == model_addcolor(text, Recorder(7)) and type(r) is S
+    assert r.qe_rmcolor() == model_rmcolor(r)
+    if "\x1b" not in text:
+        assert r.qe_rmcolor() == text + "\x1b[0m"
+
+
+def test_addcolor_with_seeded_random():
+    random.seed(12345)
+    got = S("seeded text").qe_addcolor()
+    random.seed(12345)
+    assert got == model_addcolor("seeded text", random.randint)
+
+
+def test_addcolor_reads_the_list_at_each_draw(monkeypatch):
+    saved = qel.__string__.fcolor
+    try:
+        qel.__string__.fcolor = ["<0>"]
+        monkeypatch.setattr(qel, "rd", lambda a, b: 0)
+        assert S("ab").qe_addcolor() == "<0>a<0>b\x1b[0m"
+        qel.__string__.fcolor = []
+        with pytest.raises(IndexError):
+            S("ab").qe_addcolor()
+        assert S("").qe_addcolor() == "\x1b[0m"
+    finally:
+        qel.__string__.fcolor = saved
+
+
+@pytest.mark.parametrize("text, char, expected", [
+    ("aaa", "a", 1), ("aaa", "aa", None), ("aab", "a", None), ("", "a", None), ("", "", None),
+    ("a", S("a"), 1), ("aaa", 97, None), ("\U0001f600" * 2, "\U0001f600", 1),
+])
+def test_only(text, char, expected):
+    r = S(text).qe_only(char)
+    assert r == expected and type(r) is type(expected)
+
+
+def test_only_uses_the_char_comparison():
+    class AlwaysEqual:
+        def __ne__(self, other):
+            return False
+
+    assert S("xyz").qe_only(AlwaysEqual()) == 1
