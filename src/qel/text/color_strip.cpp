@@ -16,6 +16,22 @@ inline bool code_at(const C* s, Py_ssize_t i, Py_ssize_t n) {
     return (d >= '1' && d <= '6') || d == '8';
 }
 
+/// Whether the kept characters after an escape at out[esc] (up to `end`) are
+/// still the beginning of some foreground code, so a removal at `end` could
+/// complete one.
+template <class C>
+inline bool could_start_code(const C* out, Py_ssize_t esc, Py_ssize_t end) {
+    for (Py_ssize_t j = esc + 1; j < end; ++j) {
+        const C c = out[j];
+        switch (j - esc) {
+            case 1: if (c != '[') return false; break;
+            case 2: if (c != '3') return false; break;
+            default: if (!((c >= '1' && c <= '6') || c == '8')) return false; break;
+        }
+    }
+    return true;
+}
+
 template <class C>
 inline Py_ssize_t next_escape(const C* s, Py_ssize_t from, Py_ssize_t n) {
     if constexpr (std::is_same_v<C, Py_UCS1>) {
@@ -40,13 +56,14 @@ Ref strip_kernel(PyObject* text, bool& sequential_needed) {
     C* const begin = w;
     std::memcpy(w, s, static_cast<std::size_t>(i) * sizeof(C));
     w += i;
-    Py_ssize_t last_kept_escape = -8;  // output index of the last escape kept
+    Py_ssize_t last_kept_escape = -8;  // output index of the last escape kept (far away at first)
     while (i < n) {
         if (code_at(s, i, n)) {
             // The removed code joins what precedes it to what follows; a new
             // code can only form if an escape kept within the last four
-            // characters starts it.
-            if ((w - begin) - last_kept_escape <= 4) {
+            // characters starts one.
+            const Py_ssize_t end = w - begin;
+            if (end - last_kept_escape <= 4 && could_start_code(begin, last_kept_escape, end)) {
                 sequential_needed = true;
                 return {};
             }

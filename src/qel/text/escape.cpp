@@ -8,49 +8,61 @@ namespace {
 
 // ---- escape display form ------------------------------------------------------
 
-/// Extra characters each code unit needs in the display form (ASCII only).
-struct DisplayTable {
-    unsigned char extra[128] = {};
-    constexpr DisplayTable() {
-        extra['\\'] = 1;
-        extra['"'] = 1;
-        extra['\r'] = 1;
-        extra['\n'] = 1;
-        extra['\t'] = 1;
-        extra[0x1b] = 2;
-    }
-};
-constexpr DisplayTable display_table;
-
+/// Extra characters a code unit needs in the display form. Written as plain
+/// comparisons so the compiler can test many characters at once.
 template <class C>
 inline unsigned extra_for(C c) {
-    return c < 128 ? display_table.extra[c] : 0;
+    return unsigned(c == '\\') + unsigned(c == '"') + unsigned(c == '\r') + unsigned(c == '\n') +
+           unsigned(c == '\t') + 2u * unsigned(c == 0x1b);
 }
+
+constexpr Py_ssize_t block = 32;
 
 template <class C>
 Py_ssize_t display_size(const C* s, Py_ssize_t n) {
     Py_ssize_t extra = 0;
-    for (Py_ssize_t i = 0; i < n; ++i) extra += extra_for(s[i]);
+    Py_ssize_t i = 0;
+    for (; i + block <= n; i += block) {
+        unsigned sum = 0;
+        for (Py_ssize_t j = 0; j < block; ++j) sum += extra_for(s[i + j]);
+        extra += sum;
+    }
+    for (; i < n; ++i) extra += extra_for(s[i]);
     return n + extra;
 }
 
 template <class C>
+inline C* write_one(C c, C* out) {
+    if (!extra_for(c)) {
+        *out++ = c;
+        return out;
+    }
+    *out++ = '\\';
+    switch (c) {
+        case '\r': *out++ = 'r'; break;
+        case '\n': *out++ = 'n'; break;
+        case '\t': *out++ = 't'; break;
+        case 0x1b: *out++ = '3'; *out++ = '3'; break;
+        default: *out++ = c; break;  // backslash or double quote
+    }
+    return out;
+}
+
+template <class C>
 void write_display(const C* s, Py_ssize_t n, C* out) {
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        const C c = s[i];
-        if (!extra_for(c)) {
-            *out++ = c;
-            continue;
-        }
-        *out++ = '\\';
-        switch (c) {
-            case '\r': *out++ = 'r'; break;
-            case '\n': *out++ = 'n'; break;
-            case '\t': *out++ = 't'; break;
-            case 0x1b: *out++ = '3'; *out++ = '3'; break;
-            default: *out++ = c; break;  // backslash or double quote
+    Py_ssize_t i = 0;
+    // Most text has nothing to escape: copy whole blocks that hold nothing.
+    for (; i + block <= n; i += block) {
+        unsigned any = 0;
+        for (Py_ssize_t j = 0; j < block; ++j) any |= extra_for(s[i + j]);
+        if (!any) {
+            std::memcpy(out, s + i, block * sizeof(C));
+            out += block;
+        } else {
+            for (Py_ssize_t j = 0; j < block; ++j) out = write_one(s[i + j], out);
         }
     }
+    for (; i < n; ++i) out = write_one(s[i], out);
 }
 
 template <class C>
