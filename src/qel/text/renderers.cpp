@@ -14,6 +14,12 @@ Name color_name{"color"};
 Name type_name_attr{"__name__"};
 Name print_name{"print"};
 
+/// `a != b` as the interpreter evaluates it (no identity shortcut): 1, 0 or -1.
+int differs(PyObject* a, PyObject* b) {
+    Ref result = Ref::adopt(PyObject_RichCompare(a, b, Py_NE));
+    return result ? PyObject_IsTrue(result.get()) : -1;
+}
+
 /// 1 when `Str` is neither `__string__.color` (by equality) nor a non-empty
 /// text of exactly the module's `str` or the interpreter's str; 0 when it is
 /// fine; -1 with an exception set.
@@ -22,23 +28,21 @@ int is_bad(const Call& call, PyObject* value) {
     if (!ns) return -1;
     Ref color = Ref::adopt(PyObject_GetAttr(ns.get(), color_name.get()));
     if (!color) return -1;
-    Ref differs = Ref::adopt(PyObject_RichCompare(value, color.get(), Py_NE));
-    if (!differs) return -1;
-    int is_other = PyObject_IsTrue(differs.get());
+    int is_other = differs(value, color.get());
     if (is_other <= 0) return is_other;
 
     // Exact types only: a further subclass of either string type is refused.
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(value));
     Ref str = call.global(names::str);
     if (!str) return -1;
-    int not_ours = PyObject_RichCompareBool(type, str.get(), Py_NE);
+    int not_ours = differs(type, str.get());
     if (not_ours < 0) return -1;
     if (not_ours) {
         Ref vanilla = call.global(names::vanilla);
         if (!vanilla) return -1;
         Ref builtin_str = Ref::adopt(PyObject_GetAttr(vanilla.get(), names::str.get()));
         if (!builtin_str) return -1;
-        int not_builtin = PyObject_RichCompareBool(type, builtin_str.get(), Py_NE);
+        int not_builtin = differs(type, builtin_str.get());
         if (not_builtin != 0) return not_builtin;
     }
     const Py_ssize_t length = PyObject_Length(value);
