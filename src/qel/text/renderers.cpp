@@ -50,10 +50,13 @@ int is_bad(const Call& call, PyObject* value) {
     return length < 1;
 }
 
-Ref send_message(const Call& call, const Ref& text) {
-    if (!text) return {};
+/// `qel_send_message(text)`, the function looked up before its argument is made.
+template <typename MakeText>
+Ref send_message(const Call& call, MakeText make_text) {
     Ref send = call.global(names::qel_send_message);
     if (!send) return {};
+    Ref text = make_text();
+    if (!text) return {};
     return Ref::adopt(PyObject_CallOneArg(send.get(), text.get()));
 }
 
@@ -63,13 +66,17 @@ Ref report_bad_argument(const Call& call, PyObject* value, const char* message) 
     if (!print_stack) return {};
     if (!Ref::adopt(PyObject_CallNoArgs(print_stack.get()))) return {};
 
-    Ref type_name = Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), type_name_attr.get()));
-    if (!type_name) return {};
-    Ref format = Ref::adopt(PyUnicode_FromString("Str = %s, Type = %s"));
-    Ref values = Ref::adopt(PyTuple_Pack(2, value, type_name.get()));
-    if (!format || !values) return {};
-    if (!send_message(call, Ref::adopt(PyUnicode_Format(format.get(), values.get())))) return {};
-    if (!send_message(call, Ref::adopt(PyUnicode_FromString(message)))) return {};
+    Ref sent = send_message(call, [value] {
+        Ref type_name =
+            Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), type_name_attr.get()));
+        Ref format = Ref::adopt(PyUnicode_FromString("Str = %s, Type = %s"));
+        if (!type_name || !format) return Ref{};
+        Ref values = Ref::adopt(PyTuple_Pack(2, value, type_name.get()));
+        if (!values) return Ref{};
+        return Ref::adopt(PyUnicode_Format(format.get(), values.get()));
+    });
+    if (!sent) return {};
+    if (!send_message(call, [message] { return Ref::adopt(PyUnicode_FromString(message)); })) return {};
     return none();
 }
 
