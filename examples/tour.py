@@ -16,3 +16,11 @@ print("qe_decode:", qel.str("\xc3\xa9t\xc3\xa9").qe_decode())
 print("qe_goto_qel:", qel.str("a message in the module's format").qe_goto_qel())
 print("qe_only:", qel.str("aaaa").qe_only("a"), qel.str("aab").qe_only("a"))
 print("colour blocks:", "".join(qel.__string__.color))
+
+# The block-letter renderers: each ink cell is filled at random with one of
+# the characters given, or with one of the colour blocks.
+renderers = [qel.__string__.hut, qel.__string__.lute, qel.__string__.qel.qel, qel.__string__.qel.vb.rover_tam]
+for render in renderers:
+    print(render.__qualname__ + ":")
+    render("qel")
+    render(qel.__string__.color)

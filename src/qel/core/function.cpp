@@ -248,6 +248,19 @@ Ref Call::global(const Name& name) const {
     return lookup_global(function_->globals, function_->builtins, key);
 }
 
+Ref Call::builtin(const Name& name) const {
+    PyObject* key = name.get();
+    if (!key) return {};
+    PyObject* found = nullptr;
+    int r = function_->builtins ? compat::dict_get_ref(function_->builtins, key, &found) : 0;
+    if (r < 0) return {};
+    if (r == 0) {
+        PyErr_Format(PyExc_NameError, "name '%U' is not defined", key);
+        return {};
+    }
+    return Ref::adopt(found);
+}
+
 Ref make_function(const FunctionSpec& spec, const Globals& globals, const char* qualname_prefix,
                   Ref defaults, Ref annotations) {
     const std::size_t n = spec.param_count();

@@ -45,6 +45,9 @@ public:
     PyObject* arg(std::size_t i) const { return args_[i]; }
     /// The current meaning of a module global (module dict, then builtins).
     Ref global(const Name& name) const;
+    /// A built-in as it is now, skipping the module namespace (the builtins
+    /// the function was made with).
+    Ref builtin(const Name& name) const;
     FunctionObject* function() const { return function_; }
 
 private:
