@@ -379,3 +379,59 @@ def test_refused_calls_draw_nothing(py):
     """)
     assert result.out == b"True\n"
     assert result.err.count(b"Type = ") == 2
+
+
+class Int(int):
+    pass
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda: qel.Solution.numberOfSteps(-7), [
+        "stack", "num = -7, Type = int",
+        "\x1b[31mqel.Solution.numberOfSteps: 此函数需要的是一个非负整数! This function requires a non-negative integer!"]),
+    (lambda: qel.Solution.numberOfSteps(-(2**80)), [
+        "stack", f"num = {-(2**80)}, Type = int",
+        "\x1b[31mqel.Solution.numberOfSteps: 此函数需要的是一个非负整数! This function requires a non-negative integer!"]),
+    (lambda: qel.Solution.numberOfSteps(Int(3)), [
+        "stack", "num = 3, Type = Int",
+        "\x1b[31mqel.Solution.numberOfSteps: 此函数需要的是一个整数! This function requires an integer!"]),
+    (lambda: qel.rdletters(False, "x"), [
+        "stack", "lt = False, Type = bool", '\x1b[31mqel.rdletters: "字符串长度"应为整数! "String length" should be an integer!',
+        "stack", "up = x, Type = str",
+        '\x1b[31mqel.rdletters: "是否大写"应为True [1] 或False [0]! "Whether uppercase" should be True [1] or False [0]!']),
+    (lambda: qel.multiple(2.0, (1,), min=Int(0)), [
+        "stack", "num = 2.0, Type = float", '\x1b[31mqel.multiple: 参数"倍数"应是整数! Parameter "multiple" should be an integer!',
+        "stack", "max = (1,), Type = tuple", '\x1b[31mqel.multiple: 参数"最大数"应是整数! Parameter "max" should be an integer!',
+        "stack", "min = 0, Type = Int", '\x1b[31mqel.multiple: 参数"最小数"应是整数! Parameter "min" should be an integer!']),
+])
+def test_reports_go_through_the_current_module_helpers(monkeypatch, call, expected):
+    sent = []
+    monkeypatch.setattr(qel, "print_stack", lambda: sent.append("stack"))
+    monkeypatch.setattr(qel, "qel_send_message", sent.append, raising=False)
+    assert call() is None
+    assert sent == expected
+    assert all(type(text) is str for text in sent)
+
+
+def test_a_failing_report_raises(monkeypatch):
+    def broken():
+        raise RuntimeError("no stack today")
+
+    monkeypatch.setattr(qel, "print_stack", broken)
+    with pytest.raises(RuntimeError, match="no stack today"):
+        qel.multiple()
+
+
+def test_exact_docstrings():
+    assert qel.Solution.numberOfSteps.__doc__ == (
+        'qel.Solution.numberOfSteps, 将数字变成 0 的操作次数; 如果输入的数字"num"为偶数则将数字除以二, 否则将数字减一, '
+        '计算所需步骤. qel.Solution.numberOfSteps, The number of operations to change the number to 0; if the input '
+        'number "num" is even, divide the number by two; otherwise, subtract the number by one to calculate the '
+        'required steps. 格式: qel.Solution.numberOfSteps(int). Format: qel.Solution.numberOfSteps(int).')
+    assert qel.rdletters.__doc__ == (
+        "qel.rdletters, 随机生成一个由字母组成的字符串. qel.rdletters, randomly generates a string of letters. "
+        "格式: qel.rdletters(长度 [默认为12], 是否大写 [默认为1]). "
+        "Format: qel.rdletters(length [default = 12], uppercase [default = 1])")
+    assert qel.multiple.__doc__ == (
+        "qel.multiple, 计算从min到Max [包含Max] 的N的倍数. qel.multiple, calculate the multiple of N from min to Max "
+        "[including Max] 格式: qel.multiple(N, Max, min [默认为0]). Format: qel.multiple(N, Max, min [default is 0])")
