@@ -265,7 +265,7 @@ else:
 
 def run(name, *args, **kwargs):
     result = functions[name](*args, **kwargs)
-    sys.stderr.write("\0cut\0")
+    sys.stderr.vanilla_write("\0cut\0")
     print(repr(result))
 
 run("steps")
