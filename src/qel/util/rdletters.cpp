@@ -23,19 +23,12 @@ constexpr const char* up_message =
 
 Name lower_name{"lower"};
 
-/// `value == number` as a truth value (the interpreter's equality, so True and 1.0 count as 1).
-int equals(PyObject* value, long number) {
+/// `value == number` (Py_EQ) or `value != number` (Py_NE) as a truth value,
+/// by the interpreter's comparison, so True and 1.0 count as 1.
+int compare(PyObject* value, long number, int op) {
     Ref other = Ref::adopt(PyLong_FromLong(number));
     if (!other) return -1;
-    Ref result = Ref::adopt(PyObject_RichCompare(value, other.get(), Py_EQ));
-    return result ? PyObject_IsTrue(result.get()) : -1;
-}
-
-/// `value != number` as a truth value.
-int differs(PyObject* value, long number) {
-    Ref other = Ref::adopt(PyLong_FromLong(number));
-    if (!other) return -1;
-    Ref result = Ref::adopt(PyObject_RichCompare(value, other.get(), Py_NE));
+    Ref result = Ref::adopt(PyObject_RichCompare(value, other.get(), op));
     return result ? PyObject_IsTrue(result.get()) : -1;
 }
 
@@ -100,8 +93,8 @@ Ref rdletters_impl(const Call& call) {
         if (report_argument(call, lt_report, lt, lt_message) < 0) return {};
         valid = false;
     }
-    int wrong_up = differs(up, 1);
-    if (wrong_up > 0) wrong_up = differs(up, 0);
+    int wrong_up = compare(up, 1, Py_NE);
+    if (wrong_up > 0) wrong_up = compare(up, 0, Py_NE);
     if (wrong_up < 0) return {};
     if (wrong_up) {
         if (report_argument(call, up_report, up, up_message) < 0) return {};
@@ -111,7 +104,7 @@ Ref rdletters_impl(const Call& call) {
 
     Ref text = draw_letters(call, lt);
     if (!text) return {};
-    const int upper = equals(up, 1);
+    const int upper = compare(up, 1, Py_EQ);
     if (upper < 0) return {};
     if (upper) return text;
     return Ref::adopt(PyObject_CallMethodNoArgs(text.get(), lower_name.get()));
