@@ -435,3 +435,16 @@ def test_exact_docstrings():
     assert qel.multiple.__doc__ == (
         "qel.multiple, 计算从min到Max [包含Max] 的N的倍数. qel.multiple, calculate the multiple of N from min to Max "
         "[including Max] 格式: qel.multiple(N, Max, min [默认为0]). Format: qel.multiple(N, Max, min [default is 0])")
+
+
+def test_open_listeners_capture_the_report(py):
+    result = py("""
+        import sys, qel
+        listener = qel.terminal_listener()
+        returned = qel.multiple(2.5, 3)
+        listener.close()
+        sys.stdout.write(listener.read())
+        sys.stdout.write(repr(returned))
+    """)
+    assert result.err.count(b"Type = ") == 1
+    assert result.out == result.err + b"None"
