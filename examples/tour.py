@@ -17,6 +17,11 @@ print("qe_goto_qel:", qel.str("a message in the module's format").qe_goto_qel())
 print("qe_only:", qel.str("aaaa").qe_only("a"), qel.str("aab").qe_only("a"))
 print("colour blocks:", "".join(qel.__string__.color))
 
+# Small utilities.
+print("numberOfSteps(14):", qel.Solution.numberOfSteps(14))
+print("rdletters(8, 0):", qel.rdletters(8, 0))
+print("multiple(-4, 12, -9):", qel.multiple(-4, 12, -9))
+
 # The block-letter renderers: each ink cell is filled at random with one of
 # the characters given, or with one of the colour blocks.
 renderers = [qel.__string__.hut, qel.__string__.lute, qel.__string__.qel.qel, qel.__string__.qel.vb.rover_tam]

@@ -6,6 +6,7 @@
 #include "module/frame.hpp"
 #include "terminal/terminal.hpp"
 #include "text/text.hpp"
+#include "util/util.hpp"
 
 namespace qel {
 
@@ -29,8 +30,9 @@ int run_module_body(PyObject* module) {
         //                                 17  Json
         //                                 18  json, replaced by its instance
         //                                 19  start-up notice and version check
-        //                                 20  Solution
-        //                                 21  rdletters, multiple
+        util::define_solution,           // 20  Solution
+        util::define_rdletters,          // 21  rdletters
+        util::define_multiple,           // 21  multiple
     };
     for (Step step : steps) {
         if (step(g) < 0) return -1;

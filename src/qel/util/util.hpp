@@ -1,0 +1,17 @@
+// Steps of the module body owned by the small-utilities subsystem.
+#pragma once
+
+#include "core/globals.hpp"
+
+namespace qel::util {
+
+/// `Solution` with its function `numberOfSteps`.
+int define_solution(const Globals& g);
+
+/// `rdletters`: a random string of letters.
+int define_rdletters(const Globals& g);
+
+/// `multiple`: the multiples of a number within a closed range.
+int define_multiple(const Globals& g);
+
+}  // namespace qel::util
