@@ -5,13 +5,13 @@
 #include "text/renderers.hpp"
 
 #include "module/names.hpp"
+#include "terminal/argument_report.hpp"
 #include "text/glyphs.hpp"
 
 namespace qel::text {
 namespace {
 
 Name color_name{"color"};
-Name type_name_attr{"__name__"};
 Name print_name{"print"};
 
 /// `a != b` as the interpreter evaluates it (no identity shortcut): 1, 0 or -1.
@@ -50,41 +50,14 @@ int is_bad(const Call& call, PyObject* value) {
     return length < 1;
 }
 
-/// `qel_send_message(text)`, the function looked up before its argument is made.
-template <typename MakeText>
-Ref send_message(const Call& call, MakeText make_text) {
-    Ref send = call.global(names::qel_send_message);
-    if (!send) return {};
-    Ref text = make_text();
-    if (!text) return {};
-    return Ref::adopt(PyObject_CallOneArg(send.get(), text.get()));
-}
-
-/// The stack, the value with its type's name, then the renderer's own message.
-Ref report_bad_argument(const Call& call, PyObject* value, const char* message) {
-    Ref print_stack = call.global(names::print_stack);
-    if (!print_stack) return {};
-    if (!Ref::adopt(PyObject_CallNoArgs(print_stack.get()))) return {};
-
-    Ref sent = send_message(call, [value] {
-        Ref type_name =
-            Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(Py_TYPE(value)), type_name_attr.get()));
-        Ref format = Ref::adopt(PyUnicode_FromString("Str = %s, Type = %s"));
-        if (!type_name || !format) return Ref{};
-        Ref values = Ref::adopt(PyTuple_Pack(2, value, type_name.get()));
-        if (!values) return Ref{};
-        return Ref::adopt(PyUnicode_Format(format.get(), values.get()));
-    });
-    if (!sent) return {};
-    if (!send_message(call, [message] { return Ref::adopt(PyUnicode_FromString(message)); })) return {};
-    return none();
-}
-
 Ref render(const Call& call, const Glyph& glyph, const char* bad_argument_message) {
     PyObject* value = call.arg(0);
     int bad = is_bad(call, value);
     if (bad < 0) return {};
-    if (bad) return report_bad_argument(call, value, bad_argument_message);
+    if (bad) {
+        if (terminal::report_argument(call, "Str = %s, Type = %s", value, bad_argument_message) < 0) return {};
+        return none();
+    }
 
     Ref fill = Ref::adopt(PySequence_List(value));
     if (!fill) return {};

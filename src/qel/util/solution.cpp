@@ -11,7 +11,7 @@
 //    (its rounding and its OverflowError); what follows is a float that only
 //    halves exactly while it is 2**53 or more (it is even there) and then
 //    runs exactly again, so its count is read off its binary digits.
-#include "util/argument_report.hpp"
+#include "terminal/argument_report.hpp"
 #include "util/util.hpp"
 
 #include "core/klass.hpp"
@@ -59,7 +59,7 @@ long long float_steps(double value) {
 }
 
 Ref refuse(const Call& call, PyObject* num, const char* message) {
-    if (report_argument(call, num_report, num, message) < 0) return {};
+    if (terminal::report_argument(call, num_report, num, message) < 0) return {};
     return none();
 }
 
@@ -86,8 +86,8 @@ Ref number_of_steps_impl(const Call& call) {
     PyObject* num = call.arg(0);
     PyObject* numc = call.arg(1);
     // Through an instance the instance lands in `num`; an integer `numc` is the real argument.
-    if (is_exact_int(numc)) num = numc;
-    if (!is_exact_int(num)) return refuse(call, num, not_integer);
+    if (PyLong_CheckExact(numc)) num = numc;
+    if (!PyLong_CheckExact(num)) return refuse(call, num, not_integer);
 
     int overflow = 0;
     const long long small = PyLong_AsLongLongAndOverflow(num, &overflow);

@@ -1,8 +1,8 @@
-#include "util/argument_report.hpp"
+#include "terminal/argument_report.hpp"
 
 #include "module/names.hpp"
 
-namespace qel::util {
+namespace qel::terminal {
 namespace {
 
 Name dunder_name{"__name__"};
@@ -37,4 +37,4 @@ int report_argument(const Call& call, const char* first, PyObject* value, const 
     return send(call, [&] { return Ref::adopt(PyUnicode_FromString(red)); });
 }
 
-}  // namespace qel::util
+}  // namespace qel::terminal
