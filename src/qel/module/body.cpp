@@ -4,6 +4,7 @@
 #include "module/body.hpp"
 
 #include "module/frame.hpp"
+#include "module/startup.hpp"
 #include "text/text.hpp"
 
 namespace qel {
@@ -23,11 +24,11 @@ int run_module_body(PyObject* module) {
         //                                 11  colorful_ps
         frame::rewrite_file_path,        // 12-13  __file__ on Windows
         //                                 14  terminal_stderr, hooks sys.stderr
-        //                                 15  windll and the console mode, on Windows
+        startup::enable_console_colours,  // 15  windll and the console mode, on Windows
         //                                 16  colorful_ps()
         //                                 17  Json
         //                                 18  json, replaced by its instance
-        //                                 19  start-up notice and version check
+        startup::notice_and_version_check,  // 19  start-up notice and version check
         //                                 20  Solution
         //                                 21  rdletters, multiple
     };
