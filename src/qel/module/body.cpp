@@ -5,6 +5,7 @@
 
 #include "module/frame.hpp"
 #include "module/startup.hpp"
+#include "terminal/terminal.hpp"
 #include "text/text.hpp"
 
 namespace qel {
@@ -18,14 +19,14 @@ int run_module_body(PyObject* module) {
         frame::import_helpers,           //  3-5  ascii_uppercase, print_stack, rd
         frame::define_vanilla,           //  6  vanilla.str, vanilla.json
         text::define_str,                //  7  str
-        //                                  8  terminal_listener, hooks sys.stdout
+        terminal::define_terminal_listener,  //  8  terminal_listener, hooks sys.stdout
         text::define_string_namespace,   //  9  __string__: colours and renderers
-        //                                 10  qel_send_message
-        //                                 11  colorful_ps
+        terminal::define_send_message,   // 10  qel_send_message
+        terminal::define_colorful_ps,    // 11  colorful_ps
         frame::rewrite_file_path,        // 12-13  __file__ on Windows
-        //                                 14  terminal_stderr, hooks sys.stderr
+        terminal::install_stderr_writer, // 14  terminal_stderr, hooks sys.stderr
         startup::enable_console_colours,  // 15  windll and the console mode, on Windows
-        //                                 16  colorful_ps()
+        terminal::color_prompts,         // 16  colorful_ps()
         //                                 17  Json
         //                                 18  json, replaced by its instance
         startup::notice_and_version_check,  // 19  start-up notice and version check

@@ -1,0 +1,73 @@
+// The standard error writer: every text reaches the stream in bold red and is
+// captured, wrapped the same way, by every open listener.
+#include "core/klass.hpp"
+#include "module/names.hpp"
+#include "terminal/capture.hpp"
+#include "terminal/stream.hpp"
+#include "terminal/terminal.hpp"
+#include "text/colors.hpp"
+
+namespace qel::terminal {
+namespace {
+
+Name bold_red_name{colors::bold_red};
+Name reset_name{colors::reset};
+
+/// "\x1b[31;1m" + text + "\x1b[0m", added left to right as the `+` operator
+/// would. A plain str is wrapped with one allocation; anything else goes
+/// through the operator (a non-string raises its TypeError, a str subclass
+/// may bring its own reflected addition).
+Ref wrap_bold_red(PyObject* text) {
+    PyObject* head = bold_red_name.get();
+    PyObject* tail = reset_name.get();
+    if (!head || !tail) return {};
+    if (!PyUnicode_CheckExact(text)) {
+        Ref left = Ref::adopt(PyNumber_Add(head, text));
+        if (!left) return {};
+        return Ref::adopt(PyNumber_Add(left.get(), tail));
+    }
+    const Py_ssize_t nh = PyUnicode_GET_LENGTH(head);
+    const Py_ssize_t nt = PyUnicode_GET_LENGTH(tail);
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(text);
+    if (maxchar < 127) maxchar = 127;
+    Ref out = Ref::adopt(PyUnicode_New(nh + n + nt, maxchar));
+    if (!out) return {};
+    if (PyUnicode_CopyCharacters(out.get(), 0, head, 0, nh) < 0 ||
+        PyUnicode_CopyCharacters(out.get(), nh, text, 0, n) < 0 ||
+        PyUnicode_CopyCharacters(out.get(), nh + n, tail, 0, nt) < 0)
+        return {};
+    return out;
+}
+
+Ref stderr_write_impl(const Call& call) {
+    Ref wrapped = wrap_bold_red(call.arg(0));
+    if (!wrapped) return {};
+    if (write_through(call, stderr_name, wrapped.get()) < 0) return {};
+    if (capture(call, wrapped.get()) < 0) return {};
+    return none();
+}
+
+}  // namespace
+
+const FunctionSpec stderr_writer_spec{"write", {"text"}, stderr_write_impl, nullptr, 1};
+
+int install_stderr_writer(const Globals& g) {
+    Ref stream = current_stream(g, stderr_name);
+    if (!stream) return -1;
+    // The class body stores the stream's own write before defining the writer.
+    ClassBuilder holder(g, "terminal_stderr", "terminal_stderr", nullptr);
+    if (keep_vanilla_write(stream.get()) < 0) return -1;
+    holder.add(stderr_writer_spec);
+    if (g.set(names::terminal_stderr, holder.build()) < 0) return -1;
+    Ref cls = g.get(names::terminal_stderr);
+    if (!cls) return -1;
+    Ref writer = Ref::adopt(PyObject_GetAttr(cls.get(), write_name.get()));
+    if (!writer) return -1;
+    // The stream looked up again, as `sys.stderr.write = ...` does.
+    stream = current_stream(g, stderr_name);
+    if (!stream || PyObject_SetAttr(stream.get(), write_name.get(), writer.get()) < 0) return -1;
+    return g.remove(names::terminal_stderr);
+}
+
+}  // namespace qel::terminal

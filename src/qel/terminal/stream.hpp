@@ -1,0 +1,41 @@
+// What the two stream writers share: reaching the stream's own write, and
+// putting a writer on a stream object without ever chaining two writers.
+#pragma once
+
+#include "core/klass.hpp"
+
+namespace qel::terminal {
+
+/// The writers, so that installing can recognise a stream that already has one.
+extern const FunctionSpec stdout_writer_spec;
+extern const FunctionSpec stderr_writer_spec;
+
+/// Interned attribute names used on the stream objects and on `sys`.
+extern Name stdout_name;
+extern Name stderr_name;
+extern Name write_name;
+extern Name vanilla_write_name;
+
+/// `sys.<stream>` as the module's `sys` global names it now.
+Ref current_stream(const Globals& g, const Name& stream);
+
+/// Calls `sys.<stream>.vanilla_write(text)`, everything looked up now.
+/// 0, or -1 with an exception set.
+int write_through(const Call& call, const Name& stream, PyObject* text);
+
+/// Stores the stream's current `write` as its `vanilla_write`, except when
+/// that `write` is already one of this module's writers (an import retried
+/// after a failed one): the stream then keeps the `vanilla_write` it has, so
+/// a writer never ends up calling another writer.
+int keep_vanilla_write(PyObject* stream);
+
+}  // namespace qel::terminal
+
+namespace qel::terminal {
+
+/// Runs inside the body of `terminal_listener`: defines the holder class
+/// `__stdout__` with the standard output writer, puts the writer on the
+/// current sys.stdout, and deletes the holder from the class namespace again.
+int hook_stdout(ClassBuilder& listener_class);
+
+}  // namespace qel::terminal

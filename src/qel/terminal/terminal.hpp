@@ -1,0 +1,23 @@
+// Steps of the module body owned by the terminal-output subsystem.
+#pragma once
+
+#include "core/klass.hpp"
+
+namespace qel::terminal {
+
+/// `terminal_listener`; its class body hooks the current sys.stdout.
+int define_terminal_listener(const Globals& g);
+
+/// `qel_send_message(text)`: one message line on standard error.
+int define_send_message(const Globals& g);
+
+/// `colorful_ps()`: coloured interactive prompts.
+int define_colorful_ps(const Globals& g);
+
+/// `terminal_stderr`: hooks the current sys.stderr, then leaves the namespace again.
+int install_stderr_writer(const Globals& g);
+
+/// Calls `colorful_ps()` once, as the import does on every platform.
+int color_prompts(const Globals& g);
+
+}  // namespace qel::terminal
