@@ -11,6 +11,7 @@
 
 #include "module/names.hpp"
 
+#include <array>
 #include <vector>
 
 namespace qel::terminal {
@@ -106,28 +107,58 @@ int append_general(const Call& call, PyObject* listener, PyObject* text) {
     return PyObject_SetAttr(listener, content_name.get(), joined.get());
 }
 
+/// The listeners of one write. A handful are held inline, so a write into the
+/// usual one or two open listeners allocates nothing for the snapshot.
+class Snapshot {
+public:
+    void push(Ref listener) {
+        if (inline_count_ < inline_.size()) inline_[inline_count_++] = std::move(listener);
+        else more_.push_back(std::move(listener));
+    }
+    std::size_t size() const { return inline_count_ + more_.size(); }
+    PyObject* operator[](std::size_t i) const {
+        return i < inline_.size() ? inline_[i].get() : more_[i - inline_.size()].get();
+    }
+
+private:
+    std::array<Ref, 4> inline_;
+    std::size_t inline_count_ = 0;
+    std::vector<Ref> more_;
+};
+
+/// getattr(cls, "listeners"). For a class whose metaclass is `type` itself
+/// the attribute found in the class's MRO is the answer when it is no
+/// descriptor (`type` defines no such name), which spares the generic path
+/// on every write.
+Ref listener_registry(PyObject* cls) {
+    if (PyType_CheckExact(cls)) {
+        PyObject* found = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), listeners_name.get());
+        if (found && Py_TYPE(found)->tp_descr_get == nullptr) return Ref::retain(found);
+    }
+    return Ref::adopt(PyObject_GetAttr(cls, listeners_name.get()));
+}
+
 }  // namespace
 
 int capture(const Call& call, PyObject* text) {
     Ref cls = call.global(names::terminal_listener);
     if (!cls) return -1;
-    Ref registry = Ref::adopt(PyObject_GetAttr(cls.get(), listeners_name.get()));
+    Ref registry = listener_registry(cls.get());
     if (!registry) return -1;
 
     // A snapshot of the registry: listeners may open or close while the text
     // is handed out (a subclass's attribute assignment may print, or close a
     // listener). Every listener open when the write began gets the text once;
     // none is skipped because an earlier one left the list.
-    std::vector<Ref> open;
+    Snapshot open;
     if (PyList_CheckExact(registry.get())) {
         const Py_ssize_t n = PyList_GET_SIZE(registry.get());
         if (n == 0) return 0;
-        open.reserve(static_cast<std::size_t>(n));
-        for (Py_ssize_t i = 0; i < n; ++i) open.push_back(Ref::retain(PyList_GET_ITEM(registry.get(), i)));
+        for (Py_ssize_t i = 0; i < n; ++i) open.push(Ref::retain(PyList_GET_ITEM(registry.get(), i)));
     } else {
         Ref it = Ref::adopt(PyObject_GetIter(registry.get()));
         if (!it) return -1;
-        while (Ref item = Ref::adopt(PyIter_Next(it.get()))) open.push_back(std::move(item));
+        while (Ref item = Ref::adopt(PyIter_Next(it.get()))) open.push(std::move(item));
         if (PyErr_Occurred()) return -1;
     }
     registry.reset();
@@ -139,10 +170,11 @@ int capture(const Call& call, PyObject* text) {
         if (!str) return -1;
         exact = converts_exactly(str.get());
     }
-    for (const Ref& listener : open) {
-        int done = exact ? append_plain(listener.get(), text) : 0;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        PyObject* listener = open[i];
+        int done = exact ? append_plain(listener, text) : 0;
         if (done < 0) return -1;
-        if (done == 0 && append_general(call, listener.get(), text) < 0) return -1;
+        if (done == 0 && append_general(call, listener, text) < 0) return -1;
     }
     return 0;
 }

@@ -15,12 +15,25 @@ Ref current_stream(const Globals& g, const Name& stream) {
     return Ref::adopt(PyObject_GetAttr(sys.get(), stream.get()));
 }
 
+Ref module_attribute(PyObject* module, PyObject* name) {
+    // A plain module's attributes are its dict entries: the module type is
+    // immutable and defines none of the names asked for here, so the generic
+    // lookup would find exactly this entry. Anything else (a module subclass,
+    // a missing name that a module __getattr__ may supply) takes the full path.
+    if (PyModule_CheckExact(module)) {
+        PyObject* found = PyDict_GetItemWithError(PyModule_GetDict(module), name);
+        if (found) return Ref::retain(found);
+        if (PyErr_Occurred()) return {};
+    }
+    return Ref::adopt(PyObject_GetAttr(module, name));
+}
+
 int write_through(const Call& call, const Name& stream_name, PyObject* text) {
     // Every piece is looked up per call: rebinding sys.stdout (or the module's
     // `sys`) moves the output at once.
     Ref sys = call.global(names::sys);
     if (!sys) return -1;
-    Ref stream = Ref::adopt(PyObject_GetAttr(sys.get(), stream_name.get()));
+    Ref stream = module_attribute(sys.get(), stream_name.get());
     if (!stream) return -1;
     Ref write = Ref::adopt(PyObject_GetAttr(stream.get(), vanilla_write_name.get()));
     if (!write) return -1;

@@ -1,0 +1,119 @@
+"""Cost of the installed stream writers with no listener open.
+
+Each writer is measured on a text stream on /dev/null that carries the hook
+(`vanilla_write` + `write`, exactly as the import installs them on sys.stdout
+and sys.stderr), against the same kind of stream without any hook. For
+comparison, the same writers written in Python are measured too.
+
+    python bench/bench_writers.py -o writers.json      # full run, then ratios
+    python bench/bench_writers.py --fast                # quicker, noisier
+
+Ratios are printed at the end, all from this one run.
+"""
+import os
+import sys
+
+os.environ.setdefault("qel.no_info", "1")
+
+import pyperf
+
+import qel
+
+LINE = "x" * 80
+LOOPS_PER_CALL = 1000
+
+NATIVE = {"stdout": sys.stdout.write, "stderr": sys.stderr.write}
+
+
+def python_writers():
+    """The two writers written in Python, for comparison only."""
+    listener = qel.terminal_listener
+    to_str = qel.str
+
+    def stdout_write(text):
+        sys.stdout.vanilla_write(text)
+        for i in listener.listeners:
+            i.content = i.content + to_str(text)
+
+    def stderr_write(text):
+        sys.stderr.vanilla_write("\x1b[31;1m" + text + "\x1b[0m")
+        for i in listener.listeners:
+            i.content = i.content + to_str("\x1b[31;1m" + text + "\x1b[0m")
+
+    return {"stdout": stdout_write, "stderr": stderr_write}
+
+
+def devnull():
+    return open(os.devnull, "w", encoding="utf-8")
+
+
+def hooked(writer):
+    stream = devnull()
+    stream.vanilla_write = stream.write
+    stream.write = writer
+    return stream
+
+
+def timed(stream_name, stream, how):
+    """A pyperf time function: `loops` prints or writes of LINE to `stream`,
+    with sys.<stream_name> pointing at it (the writers look it up per call)."""
+    perf_counter = pyperf.perf_counter
+
+    if how == "print":
+        def run(loops):
+            saved = getattr(sys, stream_name)
+            setattr(sys, stream_name, stream)
+            try:
+                line, f = LINE, stream
+                t0 = perf_counter()
+                for _ in range(loops):
+                    print(line, file=f)
+                return perf_counter() - t0
+            finally:
+                setattr(sys, stream_name, saved)
+    else:
+        def run(loops):
+            saved = getattr(sys, stream_name)
+            setattr(sys, stream_name, stream)
+            try:
+                line, w = LINE, stream.write
+                t0 = perf_counter()
+                for _ in range(loops):
+                    w(line)
+                return perf_counter() - t0
+            finally:
+                setattr(sys, stream_name, saved)
+    return run
+
+
+def main():
+    runner = pyperf.Runner()
+    runner.metadata["description"] = "qel stream writers, no listener open"
+    python = python_writers()
+    results = {}
+    for stream_name in ("stdout", "stderr"):
+        for how in ("print", "write"):
+            cases = {
+                "plain": devnull(),
+                "native": hooked(NATIVE[stream_name]),
+                "python": hooked(python[stream_name]),
+            }
+            for kind, stream in cases.items():
+                name = f"{stream_name} {how} {kind}"
+                results[name] = runner.bench_time_func(name, timed(stream_name, stream, how))
+
+    if runner.args.worker or any(b is None for b in results.values()):
+        return
+    out = sys.stdout.vanilla_write
+    out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked /dev/null stream\n")
+    for stream_name in ("stdout", "stderr"):
+        for how in ("print", "write"):
+            base = results[f"{stream_name} {how} plain"].mean()
+            native = results[f"{stream_name} {how} native"].mean() / base
+            python = results[f"{stream_name} {how} python"].mean() / base
+            out(f"  {stream_name:6} {how:5}: native {native:.2f}x   python-written {python:.2f}x"
+                f"   (plain {base * 1e9:.0f} ns)\n")
+
+
+if __name__ == "__main__":
+    main()
