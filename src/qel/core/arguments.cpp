@@ -90,9 +90,10 @@ int unexpected_keyword(FunctionObject* f, PyObject* key, PyObject* kwnames) {
             if (!sep) return -1;
             Ref joined = Ref::adopt(PyUnicode_Join(sep.get(), hits.get()));
             if (!joined) return -1;
+            // The interpreter says "arguments" whatever the count.
             PyErr_Format(PyExc_TypeError,
-                         "%U() got some positional-only arguments passed as keyword argument%s: '%U'",
-                         who.get(), count > 1 ? "s" : "", joined.get());
+                         "%U() got some positional-only arguments passed as keyword arguments: '%U'",
+                         who.get(), joined.get());
             return -1;
         }
     }

@@ -4,6 +4,7 @@
 #include "module/body.hpp"
 
 #include "module/frame.hpp"
+#include "module/startup.hpp"
 #include "terminal/terminal.hpp"
 #include "text/text.hpp"
 #include "util/util.hpp"
@@ -25,11 +26,11 @@ int run_module_body(PyObject* module) {
         terminal::define_colorful_ps,    // 11  colorful_ps
         frame::rewrite_file_path,        // 12-13  __file__ on Windows
         terminal::install_stderr_writer, // 14  terminal_stderr, hooks sys.stderr
-        //                                 15  windll and the console mode, on Windows
+        startup::enable_console_colours,  // 15  windll and the console mode, on Windows
         terminal::color_prompts,         // 16  colorful_ps()
         //                                 17  Json
         //                                 18  json, replaced by its instance
-        //                                 19  start-up notice and version check
+        startup::notice_and_version_check,  // 19  start-up notice and version check
         util::define_solution,           // 20  Solution
         util::define_rdletters,          // 21  rdletters
         util::define_multiple,           // 21  multiple

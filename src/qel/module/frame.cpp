@@ -1,6 +1,7 @@
 #include "module/frame.hpp"
 
 #include "core/klass.hpp"
+#include "module/import_from.hpp"
 #include "module/names.hpp"
 
 namespace qel::frame {
@@ -16,33 +17,10 @@ int import_standard_modules(const Globals& g) {
     return 0;
 }
 
-namespace {
-
-/// `from module import attribute as bound`, with the ImportError that
-/// statement gives when the module lacks the attribute.
-int import_from(const Globals& g, const char* module, const char* attribute, const Name& bound) {
-    Ref m = Ref::adopt(PyImport_ImportModule(module));
-    if (!m) return -1;
-    Ref value = Ref::adopt(PyObject_GetAttrString(m.get(), attribute));
-    if (!value && PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        Ref file = Ref::adopt(PyModule_GetFilenameObject(m.get()));
-        if (!file) PyErr_Clear();
-        if (file) {
-            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (%S)", attribute, module, file.get());
-        } else {
-            PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (unknown location)", attribute, module);
-        }
-    }
-    return g.set(bound, value);
-}
-
-}  // namespace
-
 int import_helpers(const Globals& g) {
-    if (import_from(g, "string", "ascii_uppercase", names::ascii_uppercase) < 0) return -1;
-    if (import_from(g, "traceback", "print_stack", names::print_stack) < 0) return -1;
-    return import_from(g, "random", "randint", names::rd);
+    if (g.set(names::ascii_uppercase, import_from(g, "string", "ascii_uppercase")) < 0) return -1;
+    if (g.set(names::print_stack, import_from(g, "traceback", "print_stack")) < 0) return -1;
+    return g.set(names::rd, import_from(g, "random", "randint"));
 }
 
 int define_vanilla(const Globals& g) {

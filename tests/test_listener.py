@@ -1,0 +1,396 @@
+"""terminal_listener and the standard output writer.
+
+Every scenario runs in a fresh interpreter: importing qel hooks the process's
+streams. Children report values through `sys.stdout.vanilla_write`, which the
+listeners never see, after the scenario's own output.
+"""
+import json
+
+import pytest
+
+from conftest import run_python
+
+RED, RESET = "\x1b[31;1m", "\x1b[0m"
+
+
+def line(text):
+    """The message line qel_send_message prints, as the stderr writer wraps it."""
+    return f"{RED}\x1b[33;4m[ю QEL]\x1b[0;32m: \x1b[35m{text}{RESET}\n{RESET}"
+
+
+OPEN = line("启动终端监听器. Start terminal listener.")
+CLOSE = line("关闭终端监听器. Turn off terminal listener.")
+
+# Shared child preamble: `report(**values)` appends one JSON line to stdout
+# without passing through the writer.
+PRELUDE = """
+import json, sys
+import qel
+def report(**values):
+    sys.stdout.flush()
+    sys.stdout.vanilla_write("\\n#" + json.dumps(values) + "\\n")
+"""
+
+
+def scenario(body, **kw):
+    result = run_python(PRELUDE + body, **kw)
+    out, _, tail = result.out.decode("utf-8").rpartition("\n#")
+    return out, result.err.decode("utf-8"), json.loads(tail)
+
+
+def test_hook_layout():
+    _, err, r = scenario("""
+import io
+report(
+    out_qualname=sys.stdout.write.__qualname__,
+    err_qualname=sys.stderr.write.__qualname__,
+    names=[sys.stdout.write.__name__, sys.stderr.write.__name__],
+    docs=[sys.stdout.write.__doc__, sys.stderr.write.__doc__],
+    out_vanilla=sys.stdout.vanilla_write == io.TextIOWrapper.write.__get__(sys.stdout),
+    err_vanilla=sys.stderr.vanilla_write == io.TextIOWrapper.write.__get__(sys.stderr),
+    holder=hasattr(qel.terminal_listener, "__stdout__"),
+    stderr_class=hasattr(qel, "terminal_stderr"),
+    listeners=qel.terminal_listener.listeners,
+    content=[type(qel.terminal_listener.content) is qel.str, qel.terminal_listener.content],
+    doc=qel.terminal_listener.__doc__,
+    method_docs={m: getattr(qel.terminal_listener, m).__doc__
+                 for m in ("__init__", "read", "close", "__del__", "__str__", "__repr__")},
+    returns=[getattr(qel.terminal_listener, m).__annotations__.get("return") is qel.str
+             for m in ("read", "__str__", "__repr__")],
+)
+""")
+    assert err == ""
+    assert r["out_qualname"] == "terminal_listener.__stdout__.write"
+    assert r["err_qualname"] == "terminal_stderr.write"
+    assert r["names"] == ["write", "write"] and r["docs"] == [None, None]
+    assert r["out_vanilla"] and r["err_vanilla"]
+    assert not r["holder"] and not r["stderr_class"]
+    assert r["listeners"] == [] and r["content"] == [True, ""]
+    assert r["doc"] == "终端输出信息监听程序. Terminal output message listener."
+    assert r["method_docs"] == {
+        "__init__": "创建监听事件. Create a listen event.",
+        "read": "读取监听内容. Read the listen.",
+        "close": "关闭监听事件. Turn off listening events.",
+        "__del__": " 删除事件时关闭事件. Close an event when deleting it.",
+        "__str__": "自定义转字符串效果. Customize the conversion string effect",
+        "__repr__": "自定义显示效果. Customize the display.",
+    }
+    assert r["returns"] == [True, True, True]
+
+
+def test_capture_order_with_several_listeners():
+    out, err, r = scenario("""
+a = qel.terminal_listener()
+b = qel.terminal_listener()
+print("x")
+a.close()
+print("y")
+b.close()
+print("z")
+report(a=a.read(), b=b.read(), read_type=type(a.read()) is qel.str, registry=len(qel.terminal_listener.listeners))
+""")
+    assert out == "x\ny\nz\n" and err == ""
+    assert r == {"a": "x\n", "b": "x\ny\n", "read_type": True, "registry": 0}
+
+
+def test_fresh_listener_and_texts():
+    out, _, r = scenario("""
+t = qel.terminal_listener()
+fresh = [repr(t), str(t), t.read(), type(t.read()) is qel.str]
+print("hi")
+after = [repr(t), str(t), type(str(t)) is qel.str, type(repr(t)) is qel.str]
+t.content = '"\\x1b\\\\'
+odd = [repr(t), str(t)]
+t.content = "a\\tb\\rc\\u4e2d"
+report(fresh=fresh, after=after, odd=odd, wide=str(t))
+""")
+    assert out == "hi\n"
+    assert r["fresh"] == ["<QEL Terminal listener object read 0 characters>",
+                          '<QEL Terminal listener object read 0 characters: "">', "", True]
+    assert r["after"] == ["<QEL Terminal listener object read 3 characters>",
+                          '<QEL Terminal listener object read 3 characters: "hi\\n">', True, True]
+    assert r["odd"] == ["<QEL Terminal listener object read 3 characters>",
+                        '<QEL Terminal listener object read 3 characters: "\\"\\33\\\\">']
+    assert r["wide"] == '<QEL Terminal listener object read 6 characters: "a\\tb\\rc中">'
+
+
+def test_printing_a_listener_appends_the_text_as_it_was():
+    out, _, r = scenario("""
+t = qel.terminal_listener()
+print("hi")
+print(t)
+report(content=t.read())
+""")
+    shown = '<QEL Terminal listener object read 3 characters: "hi\\n">'
+    assert out == f"hi\n{shown}\n"
+    assert r["content"] == f"hi\n{shown}\n"
+
+
+def test_notices_follow_log():
+    out, err, r = scenario("""
+a = qel.terminal_listener(1)
+own = a.read()
+b = qel.terminal_listener(log=True)
+a.close()
+b.log = 0
+b.close()
+quiet = qel.terminal_listener()
+quiet.log = "yes"
+quiet.close()
+report(own=own, a=a.read(), b=b.read(), log=a.log)
+""")
+    assert err == OPEN + OPEN + CLOSE + CLOSE
+    # Each captures its own opening notice but not its own closing notice.
+    assert r["own"] == OPEN
+    assert r["a"] == OPEN + OPEN
+    assert r["b"] == OPEN + CLOSE
+    assert r["log"] == 1
+
+
+def test_close_twice_and_return_values():
+    out, err, r = scenario("""
+t = qel.terminal_listener(1)
+results = [t.close(), sys.stdout.write("abc"), sys.stderr.write("e"), qel.qel_send_message("m")]
+try:
+    t.close()
+except ValueError as e:
+    second = str(e)
+report(results=results, second=second)
+""")
+    assert out == "abc"
+    assert err == OPEN + CLOSE + f"{RED}e{RESET}" + line("m")
+    assert r["results"] == [None, None, None, None]
+    assert r["second"] == "list.remove(x): x not in list"
+
+
+def test_vanilla_write_bypasses_capture():
+    out, err, r = scenario("""
+t = qel.terminal_listener()
+sys.stdout.vanilla_write("raw-out ")
+sys.stderr.vanilla_write("raw-err ")
+sys.stdout.write("hooked-out ")
+sys.stderr.write("hooked-err ")
+report(content=t.read())
+""")
+    assert out == "raw-out hooked-out "
+    assert err == f"raw-err {RED}hooked-err {RESET}"
+    assert r["content"] == f"hooked-out {RED}hooked-err {RESET}"
+
+
+def test_rebinding_the_streams_stops_capture_and_wrapping():
+    out, err, r = scenario("""
+import io
+t = qel.terminal_listener()
+real_out, real_err = sys.stdout, sys.stderr
+sys.stdout, sys.stderr = io.StringIO(), io.StringIO()
+print("to new out")
+print("to new err", file=sys.stderr)
+new = [sys.stdout.getvalue(), sys.stderr.getvalue()]
+sys.stdout, sys.stderr = real_out, real_err
+print("back")
+report(content=t.read(), new=new)
+""")
+    assert out == "back\n" and err == ""
+    assert r["new"] == ["to new out\n", "to new err\n"]
+    assert r["content"] == "back\n"
+
+
+def test_writer_called_after_rebinding_looks_up_the_new_stream():
+    """The writer reaches whatever sys.stdout is now; without vanilla_write there, AttributeError."""
+    out, _, r = scenario("""
+import io
+writer = sys.stdout.write
+t = qel.terminal_listener()
+real = sys.stdout
+sys.stdout = io.StringIO()
+try:
+    writer("lost")
+except AttributeError as e:
+    error = str(e)
+sys.stdout = real
+report(error=error, content=t.read())
+""")
+    assert out == ""
+    assert r["error"] == "'_io.StringIO' object has no attribute 'vanilla_write'"
+    assert r["content"] == ""
+
+
+def test_stream_failure_reaches_no_listener():
+    out, _, r = scenario("""
+t = qel.terminal_listener()
+try:
+    sys.stdout.write(5)
+except TypeError as e:
+    error = str(e)
+try:
+    sys.stdout.vanilla_write(5)
+except TypeError as e:
+    expected = str(e)
+report(error=error, expected=expected, content=t.read())
+""")
+    assert r["error"] == r["expected"]
+    assert r["content"] == ""
+
+
+def test_replaced_content_and_a_failing_listener():
+    out, _, r = scenario("""
+a = qel.terminal_listener()
+b = qel.terminal_listener()
+c = qel.terminal_listener()
+a.content = "kept:"
+b.content = 7
+try:
+    print("x")
+except TypeError as e:
+    error = str(e)
+try:
+    7 + qel.str("x")
+except TypeError as e:
+    expected = str(e)
+d = qel.terminal_listener()
+d.content = qel.str("q")
+a.close(); b.close(); c.close()
+print("y")
+report(a=a.content, b=b.content, c=c.read(), d=d.content, d_type=type(d.content).__name__,
+       error=error, expected=expected)
+""")
+    # print stops at the failed write, before its "\n".
+    assert out == "xy\n"
+    # The failing listener stops the fan-out: earlier ones have the text, later ones not.
+    assert r["a"] == "kept:x" and r["b"] == 7 and r["c"] == ""
+    assert r["error"] == r["expected"]
+    assert r["d"] == "qy\n" and r["d_type"] == "str"
+
+
+def test_content_someone_holds_never_changes():
+    """Capture grows the text in place only when nothing else can see it."""
+    _, _, r = scenario("""
+t = qel.terminal_listener()
+pieces = ["ascii ", "latin é ", "中文 ", "emoji \\U0001F600 ", "back to ascii\\n"] * 50
+held = []
+for i, p in enumerate(pieces):
+    sys.stdout.write(p)
+    if i % 7 == 0:
+        held.append((t.content, t.content[:]))
+    if i % 11 == 0:
+        hash(t.content)
+t.close()
+report(ok=t.read() == "".join(pieces), held=all(a == b for a, b in held), n=len(held))
+""")
+    assert r == {"ok": True, "held": True, "n": 36}
+
+
+def test_subclass_with_printing_assignment_and_close_during_fan_out():
+    out, _, r = scenario("""
+L = qel.terminal_listener
+class Noisy(L):
+    busy = False
+    def __setattr__(self, name, value):
+        object.__setattr__(self, name, value)
+        if name == "content" and not Noisy.busy:
+            Noisy.busy = True
+            try:
+                print("<set>")
+            finally:
+                Noisy.busy = False
+
+class Closer(L):
+    def __setattr__(self, name, value):
+        object.__setattr__(self, name, value)
+        if name == "content" and victim in L.listeners:
+            victim.close()
+
+first = L()
+noisy = Noisy()
+closer = Closer()
+victim = L()
+last = L()
+sys.stdout.write("A")
+sys.stdout.write("B")
+report(first=first.read(), noisy=noisy.read(), closer=closer.read(), victim=victim.read(),
+       last=last.read(), open=[x is last for x in L.listeners[3:]])
+""")
+    # The stream gets each text once; the nested write reaches everyone open.
+    assert out == "A<set>\nB<set>\n"
+    # Each write: the nested print runs inside noisy's assignment, so the
+    # listeners before noisy see the nested text after the outer one and the
+    # ones after see it first. The victim, closed during the first fan-out,
+    # still gets that text and nothing later.
+    assert r["first"] == "A<set>\nB<set>\n"
+    assert r["noisy"] == "A<set>\nB<set>\n"
+    assert r["closer"] == "<set>\nA<set>\nB"
+    assert r["victim"] == "<set>A"
+    assert r["last"] == "<set>\nA<set>\nB"
+    assert r["open"] == [True]
+
+
+def test_retried_import_never_chains_writers():
+    """A failed import leaves the hooks; the next import keeps the original vanilla_write."""
+    result = run_python("""
+import io, sys, random
+real_randint = random.randint
+random.randint = None            # the prompts step fails, after both hooks
+try:
+    import qel
+except TypeError:
+    pass
+random.randint = real_randint
+first_write = sys.stdout.write
+import qel
+t = qel.terminal_listener()
+print("once")
+sys.stderr.write("e")
+t.close()
+sys.stdout.vanilla_write(repr(str(t.read())) + "|")
+sys.stdout.vanilla_write(repr([
+    sys.stdout.vanilla_write == io.TextIOWrapper.write.__get__(sys.stdout),
+    sys.stderr.vanilla_write == io.TextIOWrapper.write.__get__(sys.stderr),
+    sys.stdout.write is not first_write,
+]))
+""")
+    assert result.out.decode() == "once\n" + repr("once\n\x1b[31;1me\x1b[0m") + "|[True, True, True]"
+    assert result.err.decode() == "\x1b[31;1me\x1b[0m"
+
+
+def test_finalizer_of_closed_listener_is_silent():
+    out, err, r = scenario("""
+import gc
+t = qel.terminal_listener(1)
+t.close()
+del t
+gc.collect()
+u = qel.terminal_listener(1)
+u.__del__()                       # still open: behaves as close()
+after = [u in qel.terminal_listener.listeners, u.__del__()]
+report(after=after)
+""")
+    assert err == OPEN + CLOSE + OPEN + CLOSE
+    assert r["after"] == [False, None]
+
+
+@pytest.mark.parametrize("call", ["w()", "w('a', 'b')", "w(text='a')"])
+def test_writer_argument_errors_match_a_def(call):
+    _, _, r = scenario(f"""
+class terminal_listener:
+    class __stdout__:
+        def write(text, /):
+            pass
+class terminal_stderr:
+    def write(text, /):
+        pass
+def qel_send_message(text, /):
+    pass
+got, want = [], []
+for mine, ref in [(sys.stdout.write, terminal_listener.__stdout__.write),
+                  (sys.stderr.write, terminal_stderr.write),
+                  (qel.qel_send_message, qel_send_message)]:
+    for f, out in ((mine, got), (ref, want)):
+        w = f
+        try:
+            {call}
+        except TypeError as e:
+            out.append(str(e))
+report(got=got, want=want)
+""")
+    assert len(r["got"]) == 3
+    assert r["got"] == r["want"]
