@@ -3,6 +3,7 @@
 // part of the behaviour.
 #include "module/body.hpp"
 
+#include "jsonobj/jsonobj.hpp"
 #include "module/frame.hpp"
 #include "text/text.hpp"
 
@@ -25,8 +26,8 @@ int run_module_body(PyObject* module) {
         //                                 14  terminal_stderr, hooks sys.stderr
         //                                 15  windll and the console mode, on Windows
         //                                 16  colorful_ps()
-        //                                 17  Json
-        //                                 18  json, replaced by its instance
+        jsonobj::define_json_type,       // 17  Json
+        jsonobj::define_json_factory,    // 18  json, replaced by its instance
         //                                 19  start-up notice and version check
         //                                 20  Solution
         //                                 21  rdletters, multiple

@@ -1,0 +1,24 @@
+// The round trip every value takes on its way into a Json:
+// vanilla.json.loads(vanilla.json.dumps(value)), with the standard defaults.
+#pragma once
+
+#include "core/function.hpp"
+
+namespace qel::jsonobj {
+
+/// `vanilla.json.<function>(argument)`, every name looked up now.
+Ref call_vanilla_json(const Call& call, const Name& function, PyObject* argument);
+
+/// `vanilla.json.loads(vanilla.json.dumps(value))`: the data, key order,
+/// exceptions and messages are always those of that expression.
+Ref normalise(const Call& call, PyObject* value);
+
+/// Notes the standard json functions while the module is built, so that the
+/// native copy is used only while they are the ones `vanilla.json` still names.
+void remember_standard_json(const Globals& g);
+
+/// Names shared by the JSON files.
+inline Name dumps_name{"dumps"};
+inline Name loads_name{"loads"};
+
+}  // namespace qel::jsonobj
