@@ -481,3 +481,109 @@ def test_low_recursion_limit_matches_the_round_trip(py):
         """
     )
     assert result.text.split() == ["0", "True", "20", "True", "35", "True", "45", "True", "50", "True"]
+
+
+# ---- `+` and `-` read the left operand through the module's current pieces ------------
+
+
+def faithful_add(a, value):
+    """`a + value` as written: json(str(a)), then its update, with today's globals."""
+    new = qel.json(qel.str(a))
+    new.update(value)
+    return new
+
+
+class ReversedJson(qel.Json):
+    def items(self):
+        return list(reversed(list(dict.items(self))))
+
+
+def tweak_subclass_items(monkeypatch):
+    j = dict.__new__(ReversedJson)
+    dict.update(j, {"k": [1], "z": 2})
+    return j
+
+
+def tweak_instance_items(monkeypatch):
+    a = qel.json({"k": [1], "z": 2})
+    a.items = lambda: [("z", 2), ("k", [1])]
+    return a
+
+
+def tweak_class_str(monkeypatch):
+    monkeypatch.setattr(qel.Json, "__str__", lambda self: '{"from": "__str__"}')
+    return qel.json({"k": 1})
+
+
+def tweak_module_str(monkeypatch):
+    monkeypatch.setattr(qel, "str", lambda x: '{"from": "str", "k": 0}')
+    return qel.json({"k": 1})
+
+
+def tweak_str_type(monkeypatch):
+    class Loud(qel.str):
+        def __new__(cls, x):
+            return super().__new__(cls, '{"from": "str.__new__", "k": 0}')
+
+    monkeypatch.setattr(qel, "str", Loud)
+    return qel.json({"k": 1})
+
+
+def tweak_module_json(monkeypatch):
+    def factory(text):
+        made = dict.__new__(qel.Json)
+        dict.__setitem__(made, "text", text)
+        return made
+
+    monkeypatch.setattr(qel, "json", factory)
+    return dict.__new__(qel.Json)
+
+
+def tweak_factory_call(monkeypatch):
+    def call(self, data):
+        made = dict.__new__(qel.Json)
+        dict.__setitem__(made, "seen", type(data).__name__)
+        return made
+
+    monkeypatch.setattr(type(qel.json), "__call__", call)
+    return qel.json.__getitem__({"k": 1})
+
+
+def tweak_update(monkeypatch):
+    def update(self, value):
+        dict.update(self, {"got": json.dumps(value)})
+
+    a = qel.json({"k": [1, {"n": None}]})
+    monkeypatch.setattr(qel.Json, "update", update)
+    return a
+
+
+def tweak_vanilla_without_str(monkeypatch):
+    class Vanilla:
+        json = json
+
+    a = qel.json({"k": 1})
+    monkeypatch.setattr(qel, "vanilla", Vanilla)
+    return a
+
+
+TWEAKS = [tweak_subclass_items, tweak_instance_items, tweak_class_str, tweak_module_str, tweak_str_type,
+          tweak_module_json, tweak_factory_call, tweak_update, tweak_vanilla_without_str]
+
+
+@pytest.mark.parametrize("tweak", TWEAKS, ids=[t.__name__ for t in TWEAKS])
+def test_operators_follow_what_str_and_json_do_now(tweak, monkeypatch):
+    a = tweak(monkeypatch)
+    assert outcome(lambda: a + {"b": 1}) == outcome(lambda: faithful_add(a, {"b": 1}))
+    assert outcome(lambda: a + {}) == outcome(lambda: faithful_add(a, {}))
+    if outcome(lambda: "k" in a)[1] == canon(True):
+        def faithful_sub():
+            new = qel.json(qel.str(a))
+            del new["k"]
+            return new
+
+        assert outcome(lambda: a - "k") == outcome(faithful_sub)
+
+
+def test_key_order_of_a_subclass_comes_from_its_items():
+    assert list(tweak_subclass_items(None) + {}) == ["z", "k"]

@@ -2,6 +2,7 @@
 // class exists only to be instantiated once; the module keeps the instance.
 #include "jsonobj/jsonobj.hpp"
 #include "jsonobj/normalise.hpp"
+#include "jsonobj/factory.hpp"
 #include "jsonobj/raise.hpp"
 #include "module/names.hpp"
 #include "text/text.hpp"
@@ -14,15 +15,6 @@ Name new_attribute{"__new__"};
 Name update_name{"update"};
 Name type_name_attribute{"__name__"};
 Name qe_addcolor_name{"qe_addcolor"};
-
-/// `dict.__new__(Json)`: an empty Json that never went through Json.__init__.
-Ref new_empty_json(const Call& call) {
-    Ref json_type = call.global(names::Json);
-    if (!json_type) return {};
-    Ref dict_new = Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(&PyDict_Type), new_attribute.get()));
-    if (!dict_new) return {};
-    return Ref::adopt(PyObject_CallOneArg(dict_new.get(), json_type.get()));
-}
 
 /// A new Json updated with `data` through its own `update`.
 Ref filled_json(const Call& call, PyObject* data, bool is_text) {
@@ -75,7 +67,25 @@ Ref repr_impl(const Call&) {
 
 const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl};
 
+Name call_name{"__call__"};
+
 }  // namespace
+
+Ref new_empty_json(const Call& call) {
+    Ref json_type = call.global(names::Json);
+    if (!json_type) return {};
+    Ref dict_new = Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(&PyDict_Type), new_attribute.get()));
+    if (!dict_new) return {};
+    return Ref::adopt(PyObject_CallOneArg(dict_new.get(), json_type.get()));
+}
+
+bool is_own_factory(PyObject* factory) {
+    PyTypeObject* type = Py_TYPE(factory);
+    if (Py_TYPE(type) != &PyType_Type) return false;  // a metaclass could answer differently
+    Ref call = Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), call_name.get()));
+    if (!call) PyErr_Clear();
+    return call && is_function(call.get(), &call_spec);
+}
 
 int define_json_factory(const Globals& g) {
     // One empty dict, made now and shared by every call that omits `data`.

@@ -1,6 +1,7 @@
 // `Json`: a dict that holds JSON data, merged with `+` and trimmed with `-`.
 // Everything its own methods put in has been through the json round trip.
 #include "jsonobj/jsonobj.hpp"
+#include "jsonobj/factory.hpp"
 #include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
 #include "module/names.hpp"
@@ -17,12 +18,59 @@ Ref dict_method(const char* name) {
     return Ref::adopt(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyDict_Type), name));
 }
 
+/// Whether a class attribute lookup on `type` finds our function `spec`.
+bool type_has_own(PyTypeObject* type, const char* name, const FunctionSpec* spec) {
+    if (Py_TYPE(type) != &PyType_Type) return false;  // a metaclass could answer differently
+    Ref found = Ref::adopt(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name));
+    if (!found) PyErr_Clear();
+    return found && is_function(found.get(), spec);
+}
+
+/// Whether `str(x)` is exactly the built-in conversion (str.__new__, no __init__).
+bool is_plain_str_type(PyObject* str) {
+    if (!PyType_Check(str) || Py_TYPE(str) != &PyType_Type) return false;
+    auto* type = reinterpret_cast<PyTypeObject*>(str);
+    return PyType_IsSubtype(type, &PyUnicode_Type) && type->tp_new == PyUnicode_Type.tp_new &&
+           type->tp_init == PyUnicode_Type.tp_init;
+}
+
+/// Whether `self.items()` is the built-in dict.items of `self`, which is what
+/// the encoder calls to read a dict subclass. Asked only of objects whose
+/// attribute lookup is the plain one, so that asking runs no code of theirs.
+bool has_builtin_items(PyObject* self) {
+    if (Py_TYPE(self)->tp_getattro != PyObject_GenericGetAttr) return false;
+    static PyCFunction dict_items = nullptr;
+    if (!dict_items) {
+        Ref probe = Ref::adopt(PyDict_New());
+        Ref bound = probe ? Ref::adopt(PyObject_GetAttrString(probe.get(), "items")) : Ref();
+        if (!bound || !PyCFunction_Check(bound.get())) {
+            PyErr_Clear();
+            return false;
+        }
+        dict_items = PyCFunction_GET_FUNCTION(bound.get());
+    }
+    Ref items = Ref::adopt(PyObject_GetAttrString(self, "items"));
+    if (!items) PyErr_Clear();
+    return items && PyCFunction_Check(items.get()) && PyCFunction_GET_SELF(items.get()) == self &&
+           PyCFunction_GET_FUNCTION(items.get()) == dict_items;
+}
+
+/// `json(str(self))` without the text, when it is certain to give the same:
+/// our own __str__ (the standard dumps), our own factory (the standard loads,
+/// then our update, which normalises once more -- a no-op on decoded data),
+/// and data the native copy takes. Empty without an exception otherwise.
+Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str);
+
 /// `json(str(self))`: a new Json from the JSON text of `self`, through the
 /// module's current `json` and `str`.
 Ref from_own_text(const Call& call, PyObject* self) {
     Ref factory = call.global(names::json);
     if (!factory) return {};
-    Ref text = text::wrap_str(call, Ref::retain(self));
+    Ref str = call.global(names::str);
+    if (!str) return {};
+    Ref fresh = from_own_text_directly(call, self, factory.get(), str.get());
+    if (fresh || PyErr_Occurred()) return fresh;
+    Ref text = Ref::adopt(PyObject_CallOneArg(str.get(), self));
     if (!text) return {};
     return Ref::adopt(PyObject_CallOneArg(factory.get(), text.get()));
 }
@@ -119,6 +167,34 @@ Ref update_impl(const Call& call) {
 }
 
 const FunctionSpec update_spec{"update", {"self", "value"}, update_impl, "self += value"};
+
+Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str) {
+    if (!PyDict_Check(self) || !is_plain_str_type(str) || !type_has_own(Py_TYPE(self), "__str__", &str_spec) ||
+        !has_builtin_items(self) || !is_own_factory(factory))
+        return {};
+    Ref data = native_copy(call, self, true);
+    if (!data) return {};
+    // What the factory does with a text, from its first look-up on.
+    Ref vanilla = call.global(names::vanilla);
+    if (!vanilla) return {};
+    Ref builtin_str = Ref::adopt(PyObject_GetAttrString(vanilla.get(), "str"));
+    if (!builtin_str) return {};
+    Ref fresh = new_empty_json(call);
+    if (!fresh) return {};
+    Ref update = Ref::adopt(PyObject_GetAttr(fresh.get(), update_name.get()));
+    if (!update) return {};
+    if (PyMethod_Check(update.get()) && PyMethod_GET_SELF(update.get()) == fresh.get() &&
+        is_function(PyMethod_GET_FUNCTION(update.get()), &update_spec)) {
+        // Our update would normalise the decoded data once more: the copy is
+        // already exactly that, and nobody else holds it.
+        if (PyDict_Merge(fresh.get(), data.get(), 1) < 0) return {};
+        return fresh;
+    }
+    // Someone else's update gets what loads would have given it.
+    Ref result = Ref::adopt(PyObject_CallOneArg(update.get(), data.get()));
+    if (!result) return {};
+    return fresh;
+}
 
 // ---- copy -----------------------------------------------------------------------
 

@@ -63,20 +63,37 @@ Ref call_vanilla_json(const Call& call, const Name& function, PyObject* argument
     return Ref::adopt(PyObject_CallOneArg(f.get(), argument));
 }
 
+namespace {
+
+/// The copy, given the functions `vanilla.json` names now.
+Ref native_copy_with(PyObject* dumps, PyObject* loads, PyObject* value, bool any_dict_at_top) {
+    if (!standard_in_place(dumps, loads)) return {};
+    const int depth = std::min(max_native_depth, compat::recursion_headroom() - round_trip_call_margin);
+    if (depth <= 0) return {};
+    bool unusual = false;
+    return copy_plain_tree(value, depth, any_dict_at_top, unusual);  // empty and no error when unusual
+}
+
+}  // namespace
+
+Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top) {
+    Ref loads = vanilla_json_attribute(call, loads_name);
+    Ref dumps = loads ? vanilla_json_attribute(call, dumps_name) : Ref();
+    if (!dumps) {
+        PyErr_Clear();  // the round trip will look them up again and raise
+        return {};
+    }
+    return native_copy_with(dumps.get(), loads.get(), value, any_dict_at_top);
+}
+
 Ref normalise(const Call& call, PyObject* value) {
     // Looked up in the order the expression evaluates them.
     Ref loads = vanilla_json_attribute(call, loads_name);
     if (!loads) return {};
     Ref dumps = vanilla_json_attribute(call, dumps_name);
     if (!dumps) return {};
-    if (standard_in_place(dumps.get(), loads.get())) {
-        const int depth = std::min(max_native_depth, compat::recursion_headroom() - round_trip_call_margin);
-        if (depth > 0) {
-            bool unusual = false;
-            Ref copy = copy_plain_tree(value, depth, unusual);
-            if (copy || !unusual) return copy;
-        }
-    }
+    Ref copy = native_copy_with(dumps.get(), loads.get(), value, false);
+    if (copy || PyErr_Occurred()) return copy;
     Ref text = Ref::adopt(PyObject_CallOneArg(dumps.get(), value));
     if (!text) return {};
     return Ref::adopt(PyObject_CallOneArg(loads.get(), text.get()));

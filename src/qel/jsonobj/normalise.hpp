@@ -13,6 +13,12 @@ Ref call_vanilla_json(const Call& call, const Name& function, PyObject* argument
 /// exceptions and messages are always those of that expression.
 Ref normalise(const Call& call, PyObject* value);
 
+/// The native copy of `value`, when it is certain to equal the round trip
+/// (standard functions in place, plain data, room on the stack). An empty Ref
+/// without an exception means "not certain": take the round trip itself.
+/// `any_dict_at_top`: as copy_plain_tree.
+Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top);
+
 /// Notes the standard json functions while the module is built, so that the
 /// native copy is used only while they are the ones `vanilla.json` still names.
 void remember_standard_json(const Globals& g);

@@ -47,6 +47,8 @@ public:
         return give_up();
     }
 
+    Ref copy_top_dict(PyObject* dict) { return copy_dict(dict); }
+
 private:
     Ref give_up() {
         unusual = true;
@@ -135,12 +137,12 @@ private:
 
 }  // namespace
 
-Ref copy_plain_tree(PyObject* value, int max_depth, bool& unusual) {
+Ref copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top, bool& unusual) {
     unusual = false;
     Ref memo = Ref::adopt(PyDict_New());
     if (!memo) return {};
     Copier copier(max_depth, std::move(memo));
-    Ref result = copier.copy(value);
+    Ref result = any_dict_at_top && PyDict_Check(value) ? copier.copy_top_dict(value) : copier.copy(value);
     unusual = copier.unusual && !PyErr_Occurred();
     return result;
 }

@@ -18,6 +18,9 @@ namespace qel::jsonobj {
 /// deeper nesting -- sets `unusual` and returns an empty Ref without an
 /// exception, so the caller takes the real round trip instead. An empty Ref
 /// with `unusual` false means a Python exception (MemoryError) is set.
-Ref copy_plain_tree(PyObject* value, int max_depth, bool& unusual);
+///
+/// With `any_dict_at_top`, a top-level dict subclass is read like a dict; only
+/// for callers that know the encoder would see exactly its own items.
+Ref copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top, bool& unusual);
 
 }  // namespace qel::jsonobj
