@@ -587,3 +587,46 @@ def test_operators_follow_what_str_and_json_do_now(tweak, monkeypatch):
 
 def test_key_order_of_a_subclass_comes_from_its_items():
     assert list(tweak_subclass_items(None) + {}) == ["z", "k"]
+
+
+# ---- changes inside the standard json module are followed too --------------------------
+
+
+def patch_encoder_attribute(monkeypatch):
+    monkeypatch.setattr(json._default_encoder, "sort_keys", True)
+
+
+def patch_dumps_defaults(monkeypatch):
+    monkeypatch.setitem(json.dumps.__kwdefaults__, "sort_keys", True)
+
+
+def patch_string_encoder(monkeypatch):
+    monkeypatch.setattr(json.encoder, "encode_basestring_ascii", lambda s: json.encoder.py_encode_basestring(s.upper()))
+
+
+def patch_decoder_method(monkeypatch):
+    decode = json.JSONDecoder.decode
+    monkeypatch.setattr(json.JSONDecoder, "decode", lambda self, s: {"decoded": decode(self, s)})
+
+
+def patch_encoder_class(monkeypatch):
+    class Sorted(json.JSONEncoder):
+        def iterencode(self, o, _one_shot=False):
+            return json.JSONEncoder(sort_keys=True).iterencode(o, _one_shot)
+
+    monkeypatch.setattr(json._default_encoder, "__class__", Sorted)
+
+
+STDLIB_PATCHES = [patch_encoder_attribute, patch_dumps_defaults, patch_string_encoder, patch_decoder_method,
+                  patch_encoder_class]
+
+
+@pytest.mark.parametrize("patch", STDLIB_PATCHES, ids=[p.__name__ for p in STDLIB_PATCHES])
+def test_changes_to_the_standard_module_are_followed(patch, monkeypatch):
+    doc = {"b": {"z": "x", "y": [1]}, "a": "text"}
+    a = qel.json({"k": "v"})
+    patch(monkeypatch)
+    assert outcome(lambda: qel.json(doc)) == outcome(lambda: roundtrip(doc))
+    assert outcome(lambda: a + doc) == outcome(lambda: {**roundtrip(roundtrip({"k": "v"})), **roundtrip(doc)})
+    monkeypatch.undo()
+    assert outcome(lambda: qel.json(doc)) == outcome(lambda: roundtrip(doc))
