@@ -21,9 +21,9 @@ import pyperf
 import qel
 
 
-def document(keys=1000):
+def document(keys=1000, first=0):
     """A nested document of about `keys` keys: records of mixed JSON values."""
-    doc, count, i = {}, 0, 0
+    doc, count, i = {}, 0, first
     while count < keys:
         record = {
             "id": i,
@@ -55,6 +55,7 @@ def main():
     runner.metadata["description"] = __doc__.splitlines()[0]
     d = document()
     a = qel.json(d)
+    b = qel.json(document(first=30))  # another ~1,000 keys, half of them a's
     small = {"extra": [1, 2, 3], "item0001": {"replaced": True}}
     runner.metadata["document_keys"] = str(count_keys(d))
 
@@ -77,11 +78,12 @@ def main():
     cases = [
         ("baseline json.loads(json.dumps(d))", lambda: json.loads(json.dumps(d))),
         ("qel.json(d)", lambda: qel.json(d)),
-        ("a + b", lambda: a + small),
+        ("a + b", lambda: a + b),
+        ("a + small dict", lambda: a + small),
         ("a.copy()", lambda: a.copy()),
         ("a - k", lambda: a - "item0001"),
         ("qel.json(d) round-trip path", round_trip_path(lambda: qel.json(d))),
-        ("a + b round-trip path", round_trip_path(lambda: a + small)),
+        ("a + b round-trip path", round_trip_path(lambda: a + b)),
         ("a.copy() round-trip path", round_trip_path(lambda: a.copy())),
     ]
     results = {name: runner.bench_func(name, fn) for name, fn in cases}

@@ -630,3 +630,12 @@ def test_changes_to_the_standard_module_are_followed(patch, monkeypatch):
     assert outcome(lambda: a + doc) == outcome(lambda: {**roundtrip(roundtrip({"k": "v"})), **roundtrip(doc)})
     monkeypatch.undo()
     assert outcome(lambda: qel.json(doc)) == outcome(lambda: roundtrip(doc))
+
+
+@pytest.mark.parametrize("make", [tweak_subclass_items, tweak_instance_items, lambda mp: qel.json({"k": [1], "z": 2})])
+def test_update_and_add_read_a_json_argument_through_its_items(make):
+    value = make(None)
+    a = qel.json({"pre": 1})
+    if type(value) is qel.Json:  # `+` refuses every other dict subclass
+        assert outcome(lambda: a + value) == outcome(lambda: {"pre": 1, **roundtrip(value)})
+    assert outcome(lambda: a.update(value) or a) == outcome(lambda: {"pre": 1, **roundtrip(value)})

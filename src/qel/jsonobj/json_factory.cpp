@@ -1,8 +1,8 @@
 // `json`: the factory that makes Json objects from a JSON text or a dict. The
 // class exists only to be instantiated once; the module keeps the instance.
 #include "jsonobj/jsonobj.hpp"
-#include "jsonobj/normalise.hpp"
 #include "jsonobj/factory.hpp"
+#include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
 #include "module/names.hpp"
 #include "text/text.hpp"

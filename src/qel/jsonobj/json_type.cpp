@@ -34,27 +34,6 @@ bool is_plain_str_type(PyObject* str) {
            type->tp_init == PyUnicode_Type.tp_init;
 }
 
-/// Whether `self.items()` is the built-in dict.items of `self`, which is what
-/// the encoder calls to read a dict subclass. Asked only of objects whose
-/// attribute lookup is the plain one, so that asking runs no code of theirs.
-bool has_builtin_items(PyObject* self) {
-    if (Py_TYPE(self)->tp_getattro != PyObject_GenericGetAttr) return false;
-    static PyCFunction dict_items = nullptr;
-    if (!dict_items) {
-        Ref probe = Ref::adopt(PyDict_New());
-        Ref bound = probe ? Ref::adopt(PyObject_GetAttrString(probe.get(), "items")) : Ref();
-        if (!bound || !PyCFunction_Check(bound.get())) {
-            PyErr_Clear();
-            return false;
-        }
-        dict_items = PyCFunction_GET_FUNCTION(bound.get());
-    }
-    Ref items = Ref::adopt(PyObject_GetAttrString(self, "items"));
-    if (!items) PyErr_Clear();
-    return items && PyCFunction_Check(items.get()) && PyCFunction_GET_SELF(items.get()) == self &&
-           PyCFunction_GET_FUNCTION(items.get()) == dict_items;
-}
-
 /// `json(str(self))` without the text, when it is certain to give the same:
 /// our own __str__ (the standard dumps), our own factory (the standard loads,
 /// then our update, which normalises once more -- a no-op on decoded data),

@@ -116,6 +116,27 @@ Ref native_copy_with(PyObject* dumps, PyObject* loads, PyObject* value, bool any
 
 }  // namespace
 
+/// Whether `self.items()` is the built-in dict.items of `self`, which is what
+/// the encoder calls to read a dict subclass. Asked only of objects whose
+/// attribute lookup is the plain one, so that asking runs no code of theirs.
+bool has_builtin_items(PyObject* self) {
+    if (Py_TYPE(self)->tp_getattro != PyObject_GenericGetAttr) return false;
+    static PyCFunction dict_items = nullptr;
+    if (!dict_items) {
+        Ref probe = Ref::adopt(PyDict_New());
+        Ref bound = probe ? Ref::adopt(PyObject_GetAttrString(probe.get(), "items")) : Ref();
+        if (!bound || !PyCFunction_Check(bound.get())) {
+            PyErr_Clear();
+            return false;
+        }
+        dict_items = PyCFunction_GET_FUNCTION(bound.get());
+    }
+    Ref items = Ref::adopt(PyObject_GetAttrString(self, "items"));
+    if (!items) PyErr_Clear();
+    return items && PyCFunction_Check(items.get()) && PyCFunction_GET_SELF(items.get()) == self &&
+           PyCFunction_GET_FUNCTION(items.get()) == dict_items;
+}
+
 Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top) {
     Ref loads = vanilla_json_attribute(call, loads_name);
     Ref dumps = loads ? vanilla_json_attribute(call, dumps_name) : Ref();
@@ -132,7 +153,10 @@ Ref normalise(const Call& call, PyObject* value) {
     if (!loads) return {};
     Ref dumps = vanilla_json_attribute(call, dumps_name);
     if (!dumps) return {};
-    Ref copy = native_copy_with(dumps.get(), loads.get(), value, false);
+    // A Json (or other dict subclass) is read by the encoder through its
+    // items(): when that is dict.items, exactly its own items in order.
+    const bool dict_subclass = PyDict_Check(value) && !PyDict_CheckExact(value) && has_builtin_items(value);
+    Ref copy = native_copy_with(dumps.get(), loads.get(), value, dict_subclass);
     if (copy || PyErr_Occurred()) return copy;
     Ref text = Ref::adopt(PyObject_CallOneArg(dumps.get(), value));
     if (!text) return {};

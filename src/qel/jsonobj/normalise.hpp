@@ -19,6 +19,10 @@ Ref normalise(const Call& call, PyObject* value);
 /// `any_dict_at_top`: as copy_plain_tree.
 Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top);
 
+/// Whether `self.items()` is the built-in dict.items bound to `self`, which
+/// is how the encoder reads a dict subclass. Runs no code of the object's.
+bool has_builtin_items(PyObject* self);
+
 /// Notes the standard json functions while the module is built, so that the
 /// native copy is used only while they are the ones `vanilla.json` still names.
 void remember_standard_json(const Globals& g);
