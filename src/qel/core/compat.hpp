@@ -33,6 +33,38 @@ inline int dict_get_ref(PyObject* dict, PyObject* key, PyObject** out) {
 #endif
 }
 
+/// Makes sure a string's data is in its canonical form (only strings made
+/// through the old wchar_t API are not, and only before 3.12).
+inline int unicode_ready(PyObject* o) {
+#if PY_VERSION_HEX < 0x030C0000
+    return PyUnicode_READY(o);
+#else
+    (void)o;
+    return 0;
+#endif
+}
+
+/// How many more nested native calls the running thread may make before the
+/// interpreter raises RecursionError (the smaller of the C and Python budgets
+/// where they are kept apart). 0 while an overflow is being handled.
+inline int recursion_headroom() {
+    PyThreadState* t = PyThreadState_Get();
+#if PY_VERSION_HEX >= 0x030C0000
+    if (t->recursion_headroom) return 0;
+    return t->c_recursion_remaining < t->py_recursion_remaining ? t->c_recursion_remaining
+                                                               : t->py_recursion_remaining;
+#elif PY_VERSION_HEX >= 0x030B0000
+    if (t->recursion_headroom) return 0;
+    return t->recursion_remaining;
+#elif PY_VERSION_HEX >= 0x030A0000
+    if (t->recursion_headroom) return 0;
+    return Py_GetRecursionLimit() - t->recursion_depth;
+#else
+    if (t->overflowed) return 0;
+    return Py_GetRecursionLimit() - t->recursion_depth;
+#endif
+}
+
 /// The running interpreter's id, used to keep the module in one interpreter.
 inline int64_t interpreter_id() {
     return PyInterpreterState_GetID(PyInterpreterState_Get());
