@@ -31,37 +31,71 @@ Py_ssize_t display_size(const C* s, Py_ssize_t n) {
     return n + extra;
 }
 
+/// The display form of each ASCII character: up to three units, and how many.
+struct DisplayForms {
+    unsigned char unit[128][3] = {};
+    unsigned char size[128] = {};
+    constexpr DisplayForms() {
+        for (unsigned c = 0; c < 128; ++c) {
+            unit[c][0] = static_cast<unsigned char>(c);
+            size[c] = 1;
+        }
+        set('\\', "\\\\");
+        set('"', "\\\"");
+        set('\r', "\\r");
+        set('\n', "\\n");
+        set('\t', "\\t");
+        set(0x1b, "\\33");
+    }
+    constexpr void set(unsigned c, const char* form) {
+        unsigned char n = 0;
+        for (; form[n]; ++n) unit[c][n] = static_cast<unsigned char>(form[n]);
+        size[c] = n;
+    }
+};
+constexpr DisplayForms display_forms;
+
+/// Writes one character's display form. Always stores three units, so at
+/// least two units of room must follow the form itself; no branch depends on
+/// the text, which keeps text dense with escapes fast.
+template <class C>
+inline C* write_one_padded(C c, C* out) {
+    const bool ascii = c < 128;
+    const unsigned k = ascii ? static_cast<unsigned>(c) : 0u;
+    out[0] = ascii ? static_cast<C>(display_forms.unit[k][0]) : c;
+    out[1] = static_cast<C>(display_forms.unit[k][1]);
+    out[2] = static_cast<C>(display_forms.unit[k][2]);
+    return out + (ascii ? display_forms.size[k] : 1);
+}
+
 template <class C>
 inline C* write_one(C c, C* out) {
-    if (!extra_for(c)) {
-        *out++ = c;
-        return out;
+    if (c >= 128) {
+        *out = c;
+        return out + 1;
     }
-    *out++ = '\\';
-    switch (c) {
-        case '\r': *out++ = 'r'; break;
-        case '\n': *out++ = 'n'; break;
-        case '\t': *out++ = 't'; break;
-        case 0x1b: *out++ = '3'; *out++ = '3'; break;
-        default: *out++ = c; break;  // backslash or double quote
-    }
-    return out;
+    for (unsigned j = 0; j < display_forms.size[c]; ++j) out[j] = static_cast<C>(display_forms.unit[c][j]);
+    return out + display_forms.size[c];
 }
 
 template <class C>
 void write_display(const C* s, Py_ssize_t n, C* out) {
+    // Every character takes at least one unit, so while two more characters
+    // follow there is room for the padded write.
+    const Py_ssize_t padded_end = n - 2;
     Py_ssize_t i = 0;
-    // Most text has nothing to escape: copy whole blocks that hold nothing.
-    for (; i + block <= n; i += block) {
+    for (; i + block <= padded_end; i += block) {
         unsigned any = 0;
         for (Py_ssize_t j = 0; j < block; ++j) any |= extra_for(s[i + j]);
         if (!any) {
+            // Most text has nothing to escape: copy the whole block.
             std::memcpy(out, s + i, block * sizeof(C));
             out += block;
         } else {
-            for (Py_ssize_t j = 0; j < block; ++j) out = write_one(s[i + j], out);
+            for (Py_ssize_t j = 0; j < block; ++j) out = write_one_padded(s[i + j], out);
         }
     }
+    for (; i < padded_end; ++i) out = write_one_padded(s[i], out);
     for (; i < n; ++i) out = write_one(s[i], out);
 }
 
