@@ -248,6 +248,8 @@ Ref Call::global(const Name& name) const {
     return lookup_global(function_->globals, function_->builtins, key);
 }
 
+PyObject* Call::globals_dict() const { return function_->globals; }
+
 Ref make_function(const FunctionSpec& spec, const Globals& globals, const char* qualname_prefix,
                   Ref defaults, Ref annotations) {
     const std::size_t n = spec.param_count();

@@ -46,6 +46,8 @@ public:
     /// The current meaning of a module global (module dict, then builtins).
     Ref global(const Name& name) const;
     FunctionObject* function() const { return function_; }
+    /// The module dict the function looks its globals up in (borrowed).
+    PyObject* globals_dict() const;
 
 private:
     FunctionObject* function_;

@@ -10,6 +10,7 @@
 #include "terminal/capture.hpp"
 
 #include "module/names.hpp"
+#include "terminal/lookup_cache.hpp"
 
 #include <array>
 #include <vector>
@@ -141,7 +142,9 @@ Ref listener_registry(PyObject* cls) {
 }  // namespace
 
 int capture(const Call& call, PyObject* text) {
-    Ref cls = call.global(names::terminal_listener);
+    static DictSlot& listener_slot = new_slot();
+    static DictSlot& str_slot = new_slot();
+    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = listener_registry(cls.get());
     if (!registry) return -1;
@@ -166,7 +169,7 @@ int capture(const Call& call, PyObject* text) {
     // The text can skip the conversion when converting cannot change it.
     bool exact = false;
     if (PyUnicode_CheckExact(text)) {
-        Ref str = call.global(names::str);
+        Ref str = cached_global(str_slot, call, names::str);
         if (!str) return -1;
         exact = converts_exactly(str.get());
     }

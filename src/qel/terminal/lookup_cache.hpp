@@ -1,0 +1,44 @@
+// Remembered dict lookups for the writers' hot path.
+//
+// Every write must see the current `sys`, `sys.stdout`, the stream's
+// `vanilla_write`, `terminal_listener` and `str`, because any of them may be
+// rebound at any moment. Each is a dict entry, and the interpreter gives every
+// dict a version that changes whenever the dict is modified; an entry looked
+// up once is therefore still the answer while its dict's version is the same.
+// That turns four or five dict lookups per write into integer comparisons.
+#pragma once
+
+#include "core/function.hpp"
+
+#include <cstdint>
+
+namespace qel::terminal {
+
+/// One remembered `dict[key]`. Holds the dict and the value, so neither can be
+/// freed and replaced by another object at the same address while remembered.
+struct DictSlot {
+    Ref dict;
+    std::uint64_t version = 0;
+    Ref value;
+};
+
+/// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
+/// absent (no error set) or on error (error set).
+Ref cached_item(DictSlot& slot, PyObject* dict, PyObject* key);
+
+/// A module global as the running function sees it (module dict, then builtins).
+Ref cached_global(DictSlot& slot, const Call& call, const Name& name);
+
+/// getattr(module, name), remembered for a plain module object.
+Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name);
+
+/// getattr(obj, name) for an attribute that lives in the instance dict (such as
+/// the `vanilla_write` set on a stream object), remembered when the object uses
+/// the generic attribute protocol and its class defines nothing of that name.
+Ref cached_instance_attribute(DictSlot& slot, PyObject* obj, const Name& name);
+
+/// A slot that lives for the whole process: never destroyed, since the
+/// interpreter is gone by the time static destructors would run.
+DictSlot& new_slot();
+
+}  // namespace qel::terminal
