@@ -443,3 +443,20 @@ report(seen=seen, content=t.read())
     assert r["seen"] == [["vanilla", "2"], ["stand-in", "4"], ["stand-in", "\x1b[31;1m5\x1b[0m"]]
     # "6" and "7" went to a registry without t; "x" was converted by the stand-in str.
     assert r["content"] == "1234" + RED + "5" + RESET + "Xy"
+
+
+def test_a_stream_the_writer_used_is_not_kept_alive():
+    _, _, r = scenario("""
+import gc, os, weakref
+f = open(os.devnull, "w")
+f.vanilla_write = f.write
+f.write = sys.stdout.write
+real, sys.stdout = sys.stdout, f
+print("to the other stream")
+sys.stdout = real
+ref = weakref.ref(f)
+del f
+gc.collect()
+report(alive=ref() is not None)
+""")
+    assert r == {"alive": False}

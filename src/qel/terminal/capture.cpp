@@ -142,8 +142,7 @@ Ref listener_registry(PyObject* cls) {
 }  // namespace
 
 int capture(const Call& call, PyObject* text) {
-    static DictSlot& listener_slot = new_slot();
-    static DictSlot& str_slot = new_slot();
+    static DictSlot listener_slot, str_slot;
     Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = listener_registry(cls.get());

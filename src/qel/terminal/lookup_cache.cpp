@@ -1,7 +1,5 @@
 #include "terminal/lookup_cache.hpp"
 
-#include <utility>
-
 namespace qel::terminal {
 namespace {
 
@@ -35,17 +33,11 @@ std::uint64_t dict_version(PyObject* dict) {
 
 Ref cached_item(DictSlot& slot, PyObject* dict, PyObject* key) {
     const std::uint64_t version = dict_version(dict);
-    if (version != 0 && slot.dict.get() == dict && slot.version == version) return slot.value;
+    if (version != 0 && slot.dict == dict && slot.version == version) return Ref::retain(slot.value);
     PyObject* found = PyDict_GetItemWithError(dict, key);
     if (!found) return {};
-    Ref value = Ref::retain(found);
-    if (version != 0) {
-        // The slot is whole before the old contents are released: releasing
-        // them may run arbitrary code, which may write and read the slot.
-        DictSlot fresh{Ref::retain(dict), version, value};
-        std::swap(slot, fresh);
-    }
-    return value;
+    if (version != 0) slot = DictSlot{dict, version, found};
+    return Ref::retain(found);
 }
 
 Ref cached_global(DictSlot& slot, const Call& call, const Name& name) {
@@ -83,7 +75,5 @@ Ref cached_instance_attribute(DictSlot& slot, PyObject* obj, const Name& name) {
     }
     return Ref::adopt(PyObject_GetAttr(obj, name.get()));
 }
-
-DictSlot& new_slot() { return *new DictSlot(); }
 
 }  // namespace qel::terminal

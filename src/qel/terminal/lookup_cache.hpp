@@ -14,12 +14,15 @@
 
 namespace qel::terminal {
 
-/// One remembered `dict[key]`. Holds the dict and the value, so neither can be
-/// freed and replaced by another object at the same address while remembered.
+/// One remembered `dict[key]`, holding no references: versions are unique
+/// across all dicts and all their states, so a live dict at this address with
+/// this version is the same dict unchanged, and it still owns `value`. Nothing
+/// is kept alive by being remembered (a stream swapped out of sys.stdout is
+/// closed and flushed when its last user lets go, as it would be without us).
 struct DictSlot {
-    Ref dict;
+    PyObject* dict = nullptr;       // identity only, never dereferenced unless matched
     std::uint64_t version = 0;
-    Ref value;
+    PyObject* value = nullptr;      // borrowed from `dict`; valid only on a match
 };
 
 /// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
@@ -36,9 +39,5 @@ Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name);
 /// the `vanilla_write` set on a stream object), remembered when the object uses
 /// the generic attribute protocol and its class defines nothing of that name.
 Ref cached_instance_attribute(DictSlot& slot, PyObject* obj, const Name& name);
-
-/// A slot that lives for the whole process: never destroyed, since the
-/// interpreter is gone by the time static destructors would run.
-DictSlot& new_slot();
 
 }  // namespace qel::terminal

@@ -20,14 +20,13 @@ namespace {
 
 /// The remembered lookups of one writer's path to its stream.
 struct StreamSlots {
-    DictSlot& sys = new_slot();
-    DictSlot& stream = new_slot();
-    DictSlot& vanilla_write = new_slot();
+    DictSlot sys;
+    DictSlot stream;
+    DictSlot vanilla_write;
 };
 
 StreamSlots& slots_for(const Name& stream_name) {
-    static StreamSlots& out = *new StreamSlots();
-    static StreamSlots& err = *new StreamSlots();
+    static StreamSlots out, err;
     return &stream_name == &stdout_name ? out : err;
 }
 
