@@ -59,21 +59,68 @@ Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name) 
     return Ref::adopt(PyObject_GetAttr(module, name.get()));
 }
 
-Ref cached_instance_attribute(DictSlot& slot, PyObject* obj, const Name& name) {
+namespace {
+
+/// The class's current version tag, or 0 when it has no valid one.
+unsigned int type_tag(PyTypeObject* type) {
+    return (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
+}
+
+/// The instance dict, new reference: read straight from a fixed positive
+/// offset (as the io classes keep it), else through the generic accessor.
+Ref instance_dict(PyObject* obj) {
+    const Py_ssize_t offset = Py_TYPE(obj)->tp_dictoffset;
+    if (offset > 0) {
+        PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + offset);
+        if (dict) return Ref::retain(dict);
+    }
+    return Ref::adopt(PyObject_GenericGetDict(obj, nullptr));
+}
+
+/// Whether the class defines nothing named `name`, remembered per class version.
+bool defines_nothing(TypeSlot& slot, PyTypeObject* type, PyObject* name) {
+    const unsigned int tag = type_tag(type);
+    if (tag != 0 && slot.type == type && slot.tag == tag) return true;
+    // _PyType_Lookup answers from the interpreter's per-type cache, as the
+    // generic attribute lookup itself does.
+    if (_PyType_Lookup(type, name) != nullptr) return false;
+    if (tag != 0 && type_tag(type) == tag) slot = TypeSlot{type, tag};
+    return true;
+}
+
+}  // namespace
+
+Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Name& name) {
     PyTypeObject* type = Py_TYPE(obj);
     // With the generic protocol and no class attribute of that name, the
-    // instance dict alone decides. _PyType_Lookup answers from the
-    // interpreter's per-type cache, as the generic lookup itself does.
+    // instance dict alone decides.
     if (type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset != 0 &&
-        _PyType_Lookup(type, name.get()) == nullptr) {
-        Ref dict = Ref::adopt(PyObject_GenericGetDict(obj, nullptr));
+        defines_nothing(slot.type, type, name.get())) {
+        Ref dict = instance_dict(obj);
         if (!dict) return {};
         if (PyDict_Check(dict.get())) {
-            Ref value = cached_item(slot, dict.get(), name.get());
+            Ref value = cached_item(slot.item, dict.get(), name.get());
             if (value || PyErr_Occurred()) return value;
         }
     }
     return Ref::adopt(PyObject_GetAttr(obj, name.get()));
+}
+
+Ref cached_class_attribute(ClassSlot& slot, PyObject* cls, const Name& name) {
+    // `type` itself defines no such name, so for a class whose metaclass is
+    // exactly `type` the attribute found along its MRO is the answer, when it
+    // is no descriptor.
+    if (PyType_CheckExact(cls)) {
+        auto* type = reinterpret_cast<PyTypeObject*>(cls);
+        const unsigned int tag = type_tag(type);
+        if (tag != 0 && slot.type == type && slot.tag == tag) return Ref::retain(slot.value);
+        PyObject* found = _PyType_Lookup(type, name.get());
+        if (found && Py_TYPE(found)->tp_descr_get == nullptr) {
+            if (tag != 0 && type_tag(type) == tag) slot = ClassSlot{type, tag, found};
+            return Ref::retain(found);
+        }
+    }
+    return Ref::adopt(PyObject_GetAttr(cls, name.get()));
 }
 
 }  // namespace qel::terminal

@@ -25,6 +25,27 @@ struct DictSlot {
     PyObject* value = nullptr;      // borrowed from `dict`; valid only on a match
 };
 
+/// A class known, at one version of it, to define nothing of a given name.
+/// Type version tags are unique too, and change whenever the class or a base
+/// is modified.
+struct TypeSlot {
+    PyTypeObject* type = nullptr;   // identity only
+    unsigned int tag = 0;
+};
+
+/// One remembered instance attribute: the class check and the dict entry.
+struct InstanceSlot {
+    TypeSlot type;
+    DictSlot item;
+};
+
+/// A class attribute that is no descriptor, remembered for the class version.
+struct ClassSlot {
+    PyTypeObject* type = nullptr;   // identity only
+    unsigned int tag = 0;
+    PyObject* value = nullptr;      // borrowed from the class; valid only on a match
+};
+
 /// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
 /// absent (no error set) or on error (error set).
 Ref cached_item(DictSlot& slot, PyObject* dict, PyObject* key);
@@ -38,6 +59,10 @@ Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name);
 /// getattr(obj, name) for an attribute that lives in the instance dict (such as
 /// the `vanilla_write` set on a stream object), remembered when the object uses
 /// the generic attribute protocol and its class defines nothing of that name.
-Ref cached_instance_attribute(DictSlot& slot, PyObject* obj, const Name& name);
+Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Name& name);
+
+/// getattr(cls, name) for a class whose metaclass is `type` itself and whose
+/// attribute is a plain value (the listener registry), remembered.
+Ref cached_class_attribute(ClassSlot& slot, PyObject* cls, const Name& name);
 
 }  // namespace qel::terminal

@@ -22,7 +22,7 @@ namespace {
 struct StreamSlots {
     DictSlot sys;
     DictSlot stream;
-    DictSlot vanilla_write;
+    InstanceSlot vanilla_write;
 };
 
 StreamSlots& slots_for(const Name& stream_name) {
