@@ -7,9 +7,11 @@ comparison, the same writers written in Python are measured too.
 
     python bench/bench_writers.py -o writers.json      # full run, then ratios
     python bench/bench_writers.py --fast                # quicker, noisier
+    python bench/bench_writers.py --write-through       # every write reaches the OS
 
 Ratios are printed at the end, all from this one run.
 """
+import io
 import os
 import sys
 
@@ -43,7 +45,14 @@ def python_writers():
     return {"stdout": stdout_write, "stderr": stderr_write}
 
 
+WRITE_THROUGH = False
+
+
 def devnull():
+    """A text stream on /dev/null: buffered, or with every write passed
+    straight to the OS (as a terminal's line-by-line output roughly is)."""
+    if WRITE_THROUGH:
+        return io.TextIOWrapper(open(os.devnull, "wb", buffering=0), encoding="utf-8", write_through=True)
     return open(os.devnull, "w", encoding="utf-8")
 
 
@@ -86,9 +95,20 @@ def timed(stream_name, stream, how):
     return run
 
 
+def add_cmdline_args(cmd, args):
+    if args.write_through:
+        cmd.append("--write-through")
+
+
 def main():
-    runner = pyperf.Runner()
+    global WRITE_THROUGH
+    runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
+    runner.argparser.add_argument("--write-through", action="store_true",
+                                  help="unbuffered /dev/null streams (each write reaches the OS)")
+    args = runner.parse_args()
+    WRITE_THROUGH = args.write_through
     runner.metadata["description"] = "qel stream writers, no listener open"
+    runner.metadata["stream"] = "write-through" if WRITE_THROUGH else "buffered"
     python = python_writers()
     results = {}
     for stream_name in ("stdout", "stderr"):
@@ -105,7 +125,8 @@ def main():
     if runner.args.worker or any(b is None for b in results.values()):
         return
     out = sys.stdout.vanilla_write
-    out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked /dev/null stream\n")
+    kind = "write-through" if WRITE_THROUGH else "buffered"
+    out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked {kind} /dev/null stream\n")
     for stream_name in ("stdout", "stderr"):
         for how in ("print", "write"):
             base = results[f"{stream_name} {how} plain"].mean()

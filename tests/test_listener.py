@@ -394,3 +394,69 @@ report(got=got, want=want)
 """)
     assert len(r["got"]) == 3
     assert r["got"] == r["want"]
+
+
+def test_every_lookup_sees_rebinding_at_once():
+    """The writers look up sys, the stream, its vanilla_write, the registry and
+    str on every call: rebinding any of them between two writes takes effect
+    on the second."""
+    out, err, r = scenario("""
+import io, types
+seen = []
+t = qel.terminal_listener()
+sys.stdout.write("1")
+# The stream's own write replaced by another callable.
+real_vanilla = sys.stdout.vanilla_write
+sys.stdout.vanilla_write = lambda text: seen.append(("vanilla", text))
+sys.stdout.write("2")
+sys.stdout.vanilla_write = real_vanilla
+sys.stdout.write("3")
+# The module's `sys` replaced by a stand-in whose stdout records.
+class Recorder:
+    def vanilla_write(self, text):
+        seen.append(("stand-in", text))
+real_sys = qel.sys
+qel.sys = types.SimpleNamespace(stdout=Recorder(), stderr=Recorder())
+sys.stdout.write("4")
+sys.stderr.write("5")
+qel.sys = real_sys
+# A new registry list, then a new listener class name binding.
+registry = qel.terminal_listener.listeners
+qel.terminal_listener.listeners = []
+sys.stdout.write("6")
+qel.terminal_listener.listeners = registry
+class Other:
+    listeners = []
+real_class = qel.terminal_listener
+qel.terminal_listener = Other
+sys.stdout.write("7")
+qel.terminal_listener = real_class
+# str replaced: captures convert through the new one.
+real_str = qel.str
+qel.str = lambda text: real_str(text.upper())
+sys.stdout.write("x")
+qel.str = real_str
+sys.stdout.write("y")
+report(seen=seen, content=t.read())
+""")
+    assert out == "13" + "67xy"
+    assert r["seen"] == [["vanilla", "2"], ["stand-in", "4"], ["stand-in", "\x1b[31;1m5\x1b[0m"]]
+    # "6" and "7" went to a registry without t; "x" was converted by the stand-in str.
+    assert r["content"] == "1234" + RED + "5" + RESET + "Xy"
+
+
+def test_a_stream_the_writer_used_is_not_kept_alive():
+    _, _, r = scenario("""
+import gc, os, weakref
+f = open(os.devnull, "w")
+f.vanilla_write = f.write
+f.write = sys.stdout.write
+real, sys.stdout = sys.stdout, f
+print("to the other stream")
+sys.stdout = real
+ref = weakref.ref(f)
+del f
+gc.collect()
+report(alive=ref() is not None)
+""")
+    assert r == {"alive": False}

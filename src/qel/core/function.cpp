@@ -261,6 +261,8 @@ Ref Call::builtin(const Name& name) const {
     return Ref::adopt(found);
 }
 
+PyObject* Call::globals_dict() const { return function_->globals; }
+
 Ref make_function(const FunctionSpec& spec, const Globals& globals, const char* qualname_prefix,
                   Ref defaults, Ref annotations) {
     const std::size_t n = spec.param_count();

@@ -49,6 +49,8 @@ public:
     /// the function was made with).
     Ref builtin(const Name& name) const;
     FunctionObject* function() const { return function_; }
+    /// The module dict the function looks its globals up in (borrowed).
+    PyObject* globals_dict() const;
 
 private:
     FunctionObject* function_;

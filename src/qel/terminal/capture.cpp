@@ -10,6 +10,7 @@
 #include "terminal/capture.hpp"
 
 #include "module/names.hpp"
+#include "terminal/lookup_cache.hpp"
 
 #include <array>
 #include <vector>
@@ -126,24 +127,14 @@ private:
     std::vector<Ref> more_;
 };
 
-/// getattr(cls, "listeners"). For a class whose metaclass is `type` itself
-/// the attribute found in the class's MRO is the answer when it is no
-/// descriptor (`type` defines no such name), which spares the generic path
-/// on every write.
-Ref listener_registry(PyObject* cls) {
-    if (PyType_CheckExact(cls)) {
-        PyObject* found = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(cls), listeners_name.get());
-        if (found && Py_TYPE(found)->tp_descr_get == nullptr) return Ref::retain(found);
-    }
-    return Ref::adopt(PyObject_GetAttr(cls, listeners_name.get()));
-}
-
 }  // namespace
 
 int capture(const Call& call, PyObject* text) {
-    Ref cls = call.global(names::terminal_listener);
+    static DictSlot listener_slot, str_slot;
+    static ClassSlot registry_slot;
+    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
-    Ref registry = listener_registry(cls.get());
+    Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
     if (!registry) return -1;
 
     // A snapshot of the registry: listeners may open or close while the text
@@ -166,7 +157,7 @@ int capture(const Call& call, PyObject* text) {
     // The text can skip the conversion when converting cannot change it.
     bool exact = false;
     if (PyUnicode_CheckExact(text)) {
-        Ref str = call.global(names::str);
+        Ref str = cached_global(str_slot, call, names::str);
         if (!str) return -1;
         exact = converts_exactly(str.get());
     }

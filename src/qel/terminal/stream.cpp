@@ -1,6 +1,7 @@
 #include "terminal/stream.hpp"
 
 #include "module/names.hpp"
+#include "terminal/lookup_cache.hpp"
 
 namespace qel::terminal {
 
@@ -15,27 +16,32 @@ Ref current_stream(const Globals& g, const Name& stream) {
     return Ref::adopt(PyObject_GetAttr(sys.get(), stream.get()));
 }
 
-Ref module_attribute(PyObject* module, PyObject* name) {
-    // A plain module's attributes are its dict entries: the module type is
-    // immutable and defines none of the names asked for here, so the generic
-    // lookup would find exactly this entry. Anything else (a module subclass,
-    // a missing name that a module __getattr__ may supply) takes the full path.
-    if (PyModule_CheckExact(module)) {
-        PyObject* found = PyDict_GetItemWithError(PyModule_GetDict(module), name);
-        if (found) return Ref::retain(found);
-        if (PyErr_Occurred()) return {};
-    }
-    return Ref::adopt(PyObject_GetAttr(module, name));
+namespace {
+
+/// The remembered lookups of one writer's path to its stream.
+struct StreamSlots {
+    DictSlot sys;
+    DictSlot stream;
+    InstanceSlot vanilla_write;
+};
+
+StreamSlots& slots_for(const Name& stream_name) {
+    static StreamSlots out, err;
+    return &stream_name == &stdout_name ? out : err;
 }
 
+}  // namespace
+
 int write_through(const Call& call, const Name& stream_name, PyObject* text) {
-    // Every piece is looked up per call: rebinding sys.stdout (or the module's
-    // `sys`) moves the output at once.
-    Ref sys = call.global(names::sys);
+    // Every piece is as it is now: rebinding the module's `sys`, sys.stdout or
+    // the stream's vanilla_write moves the output at once (the cache only
+    // remembers answers while their dicts are unchanged).
+    StreamSlots& slots = slots_for(stream_name);
+    Ref sys = cached_global(slots.sys, call, names::sys);
     if (!sys) return -1;
-    Ref stream = module_attribute(sys.get(), stream_name.get());
+    Ref stream = cached_module_attribute(slots.stream, sys.get(), stream_name);
     if (!stream) return -1;
-    Ref write = Ref::adopt(PyObject_GetAttr(stream.get(), vanilla_write_name.get()));
+    Ref write = cached_instance_attribute(slots.vanilla_write, stream.get(), vanilla_write_name);
     if (!write) return -1;
     // Slot 0 is scratch space the callee may use to bind self without copying.
     PyObject* args[2] = {nullptr, text};

@@ -19,9 +19,6 @@ extern Name vanilla_write_name;
 /// `sys.<stream>` as the module's `sys` global names it now.
 Ref current_stream(const Globals& g, const Name& stream);
 
-/// getattr(module, name), taking the short way for a plain module object.
-Ref module_attribute(PyObject* module, PyObject* name);
-
 /// Calls `sys.<stream>.vanilla_write(text)`, everything looked up now.
 /// 0, or -1 with an exception set.
 int write_through(const Call& call, const Name& stream, PyObject* text);
