@@ -13,7 +13,7 @@ namespace {
 /// renaming the function does not change.
 Ref error_name(FunctionObject* f) {
     if constexpr (compat::errors_use_qualname) return Ref::retain(f->qualname);
-    return Ref::adopt(PyUnicode_FromString(f->spec->name));
+    return Ref::adopt(PyUnicode_FromString(f->definition->name));
 }
 
 bool same_name(PyObject* a, PyObject* b) {
@@ -72,7 +72,7 @@ int unexpected_keyword(FunctionObject* f, PyObject* key, PyObject* kwnames) {
     Ref who = error_name(f);
     if (!who) return -1;
     const Py_ssize_t n = PyTuple_GET_SIZE(f->params);
-    const Py_ssize_t posonly = f->spec->positional_only;
+    const Py_ssize_t posonly = f->definition->positional_only;
     // Keywords naming positional-only parameters are reported together first.
     if (posonly > 0) {
         Ref hits = Ref::adopt(PyList_New(0));
@@ -116,7 +116,7 @@ int unexpected_keyword(FunctionObject* f, PyObject* key, PyObject* kwnames) {
 int bind_arguments(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyObject** slots) {
     const Py_ssize_t n = PyTuple_GET_SIZE(f->params);
-    const Py_ssize_t posonly = f->spec->positional_only;
+    const Py_ssize_t posonly = f->definition->positional_only;
     for (Py_ssize_t i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
 
     const Py_ssize_t kwcount = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;

@@ -23,7 +23,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
     PyObject* result = nullptr;
     try {
-        result = f->spec->impl(Call(f, bound)).release();
+        result = f->definition->impl(Call(f, bound)).release();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
@@ -233,9 +233,9 @@ int ready_function_type() {
     return PyType_Ready(&FunctionType);
 }
 
-bool is_function(PyObject* o, const FunctionSpec* spec) {
+bool is_function(PyObject* o, const FunctionDef* definition) {
     if (Py_TYPE(o) != &FunctionType) return false;
-    return spec == nullptr || reinterpret_cast<FunctionObject*>(o)->spec == spec;
+    return definition == nullptr || reinterpret_cast<FunctionObject*>(o)->definition == definition;
 }
 
 PyObject* function_defaults(PyObject* function) {
@@ -263,27 +263,27 @@ Ref Call::builtin(const Name& name) const {
 
 PyObject* Call::globals_dict() const { return function_->globals; }
 
-Ref make_function(const FunctionSpec& spec, const Globals& globals, const char* qualname_prefix,
+Ref make_function(const FunctionDef& definition, const Globals& globals, const char* qualname_prefix,
                   Ref defaults, Ref annotations) {
-    const std::size_t n = spec.param_count();
+    const std::size_t n = definition.param_count();
     Ref params = Ref::adopt(PyTuple_New(static_cast<Py_ssize_t>(n)));
     if (!params) return {};
     for (std::size_t i = 0; i < n; ++i) {
-        PyObject* p = PyUnicode_InternFromString(spec.params[i]);
+        PyObject* p = PyUnicode_InternFromString(definition.params[i]);
         if (!p) return {};
         PyTuple_SET_ITEM(params.get(), static_cast<Py_ssize_t>(i), p);
     }
-    Ref name = Ref::adopt(PyUnicode_InternFromString(spec.name));
-    Ref qualname = qualname_prefix ? Ref::adopt(PyUnicode_FromFormat("%s.%s", qualname_prefix, spec.name))
+    Ref name = Ref::adopt(PyUnicode_InternFromString(definition.name));
+    Ref qualname = qualname_prefix ? Ref::adopt(PyUnicode_FromFormat("%s.%s", qualname_prefix, definition.name))
                                    : name;
     Ref module = Ref::adopt(PyUnicode_InternFromString("qel"));
-    Ref doc = spec.doc ? Ref::adopt(PyUnicode_FromString(spec.doc)) : none();
+    Ref doc = definition.doc ? Ref::adopt(PyUnicode_FromString(definition.doc)) : none();
     if (!name || !qualname || !module || !doc) return {};
 
     auto* f = PyObject_GC_New(FunctionObject, &FunctionType);
     if (!f) return {};
     f->vectorcall = function_vectorcall;
-    f->spec = &spec;
+    f->definition = &definition;
     f->params = params.release();
     f->name = name.release();
     f->qualname = qualname.release();

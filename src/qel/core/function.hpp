@@ -22,7 +22,7 @@ using Impl = Ref (*)(const Call&);
 inline constexpr std::size_t max_params = 6;
 
 /// What a function is, fixed at compile time. One static instance per function.
-struct FunctionSpec {
+struct FunctionDef {
     const char* name;
     std::array<const char*, max_params> params;  // unused entries stay null
     Impl impl;
@@ -60,11 +60,11 @@ private:
 /// Makes a function whose __qualname__ is `qualname_prefix.name`, or just the
 /// name when the prefix is null. `defaults` (a tuple) and `annotations` (a dict)
 /// may be empty.
-Ref make_function(const FunctionSpec& spec, const Globals& globals, const char* qualname_prefix,
+Ref make_function(const FunctionDef& definition, const Globals& globals, const char* qualname_prefix,
                   Ref defaults = {}, Ref annotations = {});
 
 /// Whether `o` is one of this module's functions, optionally a given one.
-bool is_function(PyObject* o, const FunctionSpec* spec = nullptr);
+bool is_function(PyObject* o, const FunctionDef* definition = nullptr);
 
 /// The current __defaults__ of one of this module's functions (borrowed, may be null).
 PyObject* function_defaults(PyObject* function);

@@ -8,7 +8,7 @@ namespace qel {
 struct FunctionObject {
     PyObject_HEAD
     vectorcallfunc vectorcall;
-    const FunctionSpec* spec;
+    const FunctionDef* definition;
     PyObject* params;       // tuple of interned parameter names
     PyObject* name;         // __name__ (str)
     PyObject* qualname;     // __qualname__ (str)

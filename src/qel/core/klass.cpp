@@ -19,10 +19,10 @@ ClassBuilder& ClassBuilder::add(const char* name, const Ref& value) {
     return *this;
 }
 
-ClassBuilder& ClassBuilder::add(const FunctionSpec& spec, Ref defaults, Ref annotations) {
+ClassBuilder& ClassBuilder::add(const FunctionDef& definition, Ref defaults, Ref annotations) {
     // An empty defaults or annotations Ref is "none" unless making it failed.
     if (failed_ || (failed_ = PyErr_Occurred() != nullptr)) return *this;
-    return add(spec.name, make_function(spec, globals_, qualname_.c_str(), std::move(defaults),
+    return add(definition.name, make_function(definition, globals_, qualname_.c_str(), std::move(defaults),
                                         std::move(annotations)));
 }
 

@@ -21,8 +21,8 @@ public:
 
     /// Adds a class attribute (the value may be empty, meaning an error is set).
     ClassBuilder& add(const char* name, const Ref& value);
-    /// Adds a function named spec.name whose qualname is under this class.
-    ClassBuilder& add(const FunctionSpec& spec, Ref defaults = {}, Ref annotations = {});
+    /// Adds a function named definition.name whose qualname is under this class.
+    ClassBuilder& add(const FunctionDef& definition, Ref defaults = {}, Ref annotations = {});
     /// Removes an attribute again (as `del name` in a class body).
     ClassBuilder& remove(const char* name);
 

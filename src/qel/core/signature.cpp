@@ -30,7 +30,7 @@ PyObject* function_signature(FunctionObject* f) {
         Ref kwargs = Ref::adopt(PyDict_New());
         if (!kwargs) return nullptr;
         if (PyDict_SetItem(kwargs.get(), kind_name.get(),
-                           i < f->spec->positional_only ? positional_only.get() : positional_or_keyword.get()) < 0)
+                           i < f->definition->positional_only ? positional_only.get() : positional_or_keyword.get()) < 0)
             return nullptr;
         const Py_ssize_t d = i - (n - defcount);
         if (d >= 0 && PyDict_SetItem(kwargs.get(), default_name.get(), PyTuple_GET_ITEM(f->defaults, d)) < 0)

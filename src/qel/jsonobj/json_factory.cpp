@@ -57,7 +57,7 @@ Ref call_impl(const Call& call) {
     return refuse(call, type);
 }
 
-const FunctionSpec call_spec{
+const FunctionDef call_def{
     "__call__", {"self", "data"}, call_impl,
     "创建一个标准的json数据, 详情见help(qel.Json)\nCreate a standard json data, more information see help(qel.Json)"};
 
@@ -65,7 +65,7 @@ Ref repr_impl(const Call&) {
     return Ref::adopt(PyUnicode_FromString("<function qel.json can parse a dict to a qel.Json>"));
 }
 
-const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl};
+const FunctionDef repr_def{"__repr__", {"self"}, repr_impl};
 
 Name call_name{"__call__"};
 
@@ -84,7 +84,7 @@ bool is_own_factory(PyObject* factory) {
     if (Py_TYPE(type) != &PyType_Type) return false;  // a metaclass could answer differently
     Ref call = Ref::adopt(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), call_name.get()));
     if (!call) PyErr_Clear();
-    return call && is_function(call.get(), &call_spec);
+    return call && is_function(call.get(), &call_def);
 }
 
 int define_json_factory(const Globals& g) {
@@ -93,8 +93,8 @@ int define_json_factory(const Globals& g) {
     if (!defaults) return -1;
     ClassBuilder factory(g, "json", "json", nullptr);
     // Indexing the factory is calling it: one function object under both names.
-    Ref call = make_function(call_spec, g, factory.qualname(), defaults);
-    factory.add("__call__", call).add("__getitem__", call).add(repr_spec);
+    Ref call = make_function(call_def, g, factory.qualname(), defaults);
+    factory.add("__call__", call).add("__getitem__", call).add(repr_def);
     Ref factory_class = factory.build();
     if (g.set(names::json, factory_class) < 0) return -1;
     return g.set(names::json, Ref::adopt(PyObject_CallNoArgs(factory_class.get())));

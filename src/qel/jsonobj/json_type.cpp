@@ -18,12 +18,12 @@ Ref dict_method(const char* name) {
     return Ref::adopt(PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyDict_Type), name));
 }
 
-/// Whether a class attribute lookup on `type` finds our function `spec`.
-bool type_has_own(PyTypeObject* type, const char* name, const FunctionSpec* spec) {
+/// Whether a class attribute lookup on `type` finds our function `definition`.
+bool type_has_own(PyTypeObject* type, const char* name, const FunctionDef* definition) {
     if (Py_TYPE(type) != &PyType_Type) return false;  // a metaclass could answer differently
     Ref found = Ref::adopt(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), name));
     if (!found) PyErr_Clear();
-    return found && is_function(found.get(), spec);
+    return found && is_function(found.get(), definition);
 }
 
 /// Whether `str(x)` is exactly the built-in conversion (str.__new__, no __init__).
@@ -67,7 +67,7 @@ Ref init_impl(const Call& call) {
     return raise_with(PyExc_RuntimeError, percent("Please use qel.json(%r) to create qel.Json object", call.arg(1)));
 }
 
-const FunctionSpec init_spec{"__init__", {"self", "data"}, init_impl,
+const FunctionDef init_def{"__init__", {"self", "data"}, init_impl,
                              "请使用qel.json(data)来创建qel.Json对象\nPlease use qel.json(data) to create qel.Json object"};
 
 // ---- __add__ --------------------------------------------------------------------
@@ -90,7 +90,7 @@ Ref add_impl(const Call& call) {
     return fresh;
 }
 
-const FunctionSpec add_spec{"__add__", {"self", "value"}, add_impl,
+const FunctionDef add_def{"__add__", {"self", "value"}, add_impl,
                             "********** self + value **********\n添加一个字典或一个json到该对象\nAdd a dict or a json to this object"};
 
 // ---- __sub__ --------------------------------------------------------------------
@@ -106,7 +106,7 @@ Ref sub_impl(const Call& call) {
     return fresh;
 }
 
-const FunctionSpec sub_spec{
+const FunctionDef sub_def{
     "__sub__", {"self", "key"}, sub_impl,
     "********** self - value **********\n从该json移除一个key以及对应的value\nRemoves a key and the corresponding value from the json"};
 
@@ -118,11 +118,11 @@ Ref repr_impl(const Call& call) {
     return percent("<QEL Json object %s>", text.get());
 }
 
-const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl, "Return repr(self)"};
+const FunctionDef repr_def{"__repr__", {"self"}, repr_impl, "Return repr(self)"};
 
 Ref str_impl(const Call& call) { return call_vanilla_json(call, dumps_name, call.arg(0)); }
 
-const FunctionSpec str_spec{"__str__", {"self"}, str_impl, "Return str(self)"};
+const FunctionDef str_def{"__str__", {"self"}, str_impl, "Return str(self)"};
 
 // ---- update ---------------------------------------------------------------------
 
@@ -145,10 +145,10 @@ Ref update_impl(const Call& call) {
     return none();
 }
 
-const FunctionSpec update_spec{"update", {"self", "value"}, update_impl, "self += value"};
+const FunctionDef update_def{"update", {"self", "value"}, update_impl, "self += value"};
 
 Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str) {
-    if (!PyDict_Check(self) || !is_plain_str_type(str) || !type_has_own(Py_TYPE(self), "__str__", &str_spec) ||
+    if (!PyDict_Check(self) || !is_plain_str_type(str) || !type_has_own(Py_TYPE(self), "__str__", &str_def) ||
         !has_builtin_items(self) || !is_own_factory(factory))
         return {};
     Ref data = native_copy(call, self, true);
@@ -163,7 +163,7 @@ Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, 
     Ref update = Ref::adopt(PyObject_GetAttr(fresh.get(), update_name.get()));
     if (!update) return {};
     if (PyMethod_Check(update.get()) && PyMethod_GET_SELF(update.get()) == fresh.get() &&
-        is_function(PyMethod_GET_FUNCTION(update.get()), &update_spec)) {
+        is_function(PyMethod_GET_FUNCTION(update.get()), &update_def)) {
         // Our update would normalise the decoded data once more: the copy is
         // already exactly that, and nobody else holds it.
         if (PyDict_Merge(fresh.get(), data.get(), 1) < 0) return {};
@@ -193,7 +193,7 @@ Ref copy_impl(const Call& call) {
     return Ref::adopt(PyObject_CallOneArg(factory.get(), plain.get()));
 }
 
-const FunctionSpec copy_spec{"copy", {"self"}, copy_impl, "return a new self"};
+const FunctionDef copy_def{"copy", {"self"}, copy_impl, "return a new self"};
 
 constexpr const char* json_doc =
     "标准json格式\n"
@@ -233,14 +233,14 @@ int define_json_type(const Globals& g) {
     if (!getitem) return -1;
 
     ClassBuilder json_type(g, "Json", "Json", json_doc);
-    json_type.add(init_spec)
-        .add(add_spec)
-        .add(sub_spec)
+    json_type.add(init_def)
+        .add(add_def)
+        .add(sub_def)
         .add("__call__", getitem)
-        .add(repr_spec)
-        .add(str_spec)
-        .add(update_spec)
-        .add(copy_spec);
+        .add(repr_def)
+        .add(str_def)
+        .add(update_def)
+        .add(copy_def);
     return g.set(names::Json, json_type.build(bases.get()));
 }
 

@@ -15,13 +15,13 @@ const char module_doc[] =
     "information and skip version detection, os.environ[\"qel.no_check\"] to 1 only version checking "
     "will be skipped";
 
-PyObject* create_module(PyObject* spec, PyModuleDef*) noexcept {
+PyObject* create_module(PyObject* module_spec, PyModuleDef*) noexcept {
     if (process::claim_interpreter() < 0) return nullptr;
     // A second import, one after removal from sys.modules, or a reload: the
     // same module object, and nothing runs again.
     if (PyObject* done = process::finished_module()) return Py_NewRef(done);
     // A first attempt, or a new one after a failed import: a fresh module.
-    Ref name = Ref::adopt(PyObject_GetAttrString(spec, "name"));
+    Ref name = Ref::adopt(PyObject_GetAttrString(module_spec, "name"));
     if (!name) return nullptr;
     return PyModule_NewObject(name.get());
 }

@@ -131,12 +131,12 @@ Ref repr_impl(const Call& call) {
                                     "<QEL Terminal listener object read %zd characters>", count)));
 }
 
-const FunctionSpec init_spec{"__init__", {"self", "log"}, init_impl, "创建监听事件. Create a listen event."};
-const FunctionSpec str_spec{"__str__", {"self"}, str_impl, "自定义转字符串效果. Customize the conversion string effect"};
-const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl, "自定义显示效果. Customize the display."};
-const FunctionSpec del_spec{"__del__", {"self"}, del_impl, " 删除事件时关闭事件. Close an event when deleting it."};
-const FunctionSpec read_spec{"read", {"self"}, read_impl, "读取监听内容. Read the listen."};
-const FunctionSpec close_spec{"close", {"self"}, close_impl, "关闭监听事件. Turn off listening events."};
+const FunctionDef init_def{"__init__", {"self", "log"}, init_impl, "创建监听事件. Create a listen event."};
+const FunctionDef str_def{"__str__", {"self"}, str_impl, "自定义转字符串效果. Customize the conversion string effect"};
+const FunctionDef repr_def{"__repr__", {"self"}, repr_impl, "自定义显示效果. Customize the display."};
+const FunctionDef del_def{"__del__", {"self"}, del_impl, " 删除事件时关闭事件. Close an event when deleting it."};
+const FunctionDef read_def{"read", {"self"}, read_impl, "读取监听内容. Read the listen."};
+const FunctionDef close_def{"close", {"self"}, close_impl, "关闭监听事件. Turn off listening events."};
 
 }  // namespace
 
@@ -147,12 +147,12 @@ int define_terminal_listener(const Globals& g) {
     ClassBuilder cls(g, "terminal_listener", "terminal_listener", "终端输出信息监听程序. Terminal output message listener.");
     cls.add("listeners", Ref::adopt(PyList_New(0)))
         .add("content", Ref::adopt(PyObject_CallNoArgs(str.get())))
-        .add(init_spec, Ref::adopt(Py_BuildValue("(i)", 0)))
-        .add(str_spec, {}, returns_str())
-        .add(repr_spec, {}, returns_str())
-        .add(del_spec)
-        .add(read_spec, {}, returns_str())
-        .add(close_spec);
+        .add(init_def, Ref::adopt(Py_BuildValue("(i)", 0)))
+        .add(str_def, {}, returns_str())
+        .add(repr_def, {}, returns_str())
+        .add(del_def)
+        .add(read_def, {}, returns_str())
+        .add(close_def);
     if (hook_stdout(cls) < 0) return -1;
     return g.set(names::terminal_listener, cls.build());
 }

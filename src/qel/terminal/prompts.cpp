@@ -40,14 +40,14 @@ Ref colorful_ps_impl(const Call& call) {
     return none();
 }
 
-const FunctionSpec colorful_ps_spec{
+const FunctionDef colorful_ps_def{
     "colorful_ps", {}, colorful_ps_impl,
     "设置Python shell (终端环境) PS信息设置为彩色. Set the python shell (terminal environment) PS information to color."};
 
 }  // namespace
 
 int define_colorful_ps(const Globals& g) {
-    return g.set(names::colorful_ps, make_function(colorful_ps_spec, g, nullptr));
+    return g.set(names::colorful_ps, make_function(colorful_ps_def, g, nullptr));
 }
 
 int color_prompts(const Globals& g) {

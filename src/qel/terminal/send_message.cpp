@@ -26,12 +26,12 @@ Ref send_message_impl(const Call& call) {
     return none();
 }
 
-const FunctionSpec send_message_spec{"qel_send_message", {"text"}, send_message_impl, nullptr, 1};
+const FunctionDef send_message_def{"qel_send_message", {"text"}, send_message_impl, nullptr, 1};
 
 }  // namespace
 
 int define_send_message(const Globals& g) {
-    return g.set(names::qel_send_message, make_function(send_message_spec, g, nullptr));
+    return g.set(names::qel_send_message, make_function(send_message_def, g, nullptr));
 }
 
 }  // namespace qel::terminal

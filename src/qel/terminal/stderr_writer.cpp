@@ -50,7 +50,7 @@ Ref stderr_write_impl(const Call& call) {
 
 }  // namespace
 
-const FunctionSpec stderr_writer_spec{"write", {"text"}, stderr_write_impl, nullptr, 1};
+const FunctionDef stderr_writer_def{"write", {"text"}, stderr_write_impl, nullptr, 1};
 
 int install_stderr_writer(const Globals& g) {
     Ref stream = current_stream(g, stderr_name);
@@ -58,7 +58,7 @@ int install_stderr_writer(const Globals& g) {
     // The class body stores the stream's own write before defining the writer.
     ClassBuilder holder(g, "terminal_stderr", "terminal_stderr", nullptr);
     if (keep_vanilla_write(stream.get()) < 0) return -1;
-    holder.add(stderr_writer_spec);
+    holder.add(stderr_writer_def);
     if (g.set(names::terminal_stderr, holder.build()) < 0) return -1;
     Ref cls = g.get(names::terminal_stderr);
     if (!cls) return -1;

@@ -18,7 +18,7 @@ Name holder_name{"__stdout__"};
 
 }  // namespace
 
-const FunctionSpec stdout_writer_spec{"write", {"text"}, stdout_write_impl, nullptr, 1};
+const FunctionDef stdout_writer_def{"write", {"text"}, stdout_write_impl, nullptr, 1};
 
 int hook_stdout(ClassBuilder& listener_class) {
     if (listener_class.failed()) return -1;
@@ -28,7 +28,7 @@ int hook_stdout(ClassBuilder& listener_class) {
     // The holder's body keeps the stream's own write before it defines the writer.
     ClassBuilder holder(g, "__stdout__", "terminal_listener.__stdout__", nullptr);
     if (keep_vanilla_write(stream.get()) < 0) return -1;
-    holder.add(stdout_writer_spec);
+    holder.add(stdout_writer_def);
     listener_class.add(holder_name.text(), holder.build());
     if (listener_class.failed()) return -1;
     PyObject* built = PyDict_GetItemWithError(listener_class.ns(), holder_name.get());

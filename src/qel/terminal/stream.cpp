@@ -53,7 +53,7 @@ int write_through(const Call& call, const Name& stream_name, PyObject* text) {
 int keep_vanilla_write(PyObject* stream) {
     Ref current = Ref::adopt(PyObject_GetAttr(stream, write_name.get()));
     if (!current) return -1;
-    if (is_function(current.get(), &stdout_writer_spec) || is_function(current.get(), &stderr_writer_spec))
+    if (is_function(current.get(), &stdout_writer_def) || is_function(current.get(), &stderr_writer_def))
         return 0;
     return PyObject_SetAttr(stream, vanilla_write_name.get(), current.get());
 }

@@ -7,8 +7,8 @@
 namespace qel::terminal {
 
 /// The writers, so that installing can recognise a stream that already has one.
-extern const FunctionSpec stdout_writer_spec;
-extern const FunctionSpec stderr_writer_spec;
+extern const FunctionDef stdout_writer_def;
+extern const FunctionDef stderr_writer_def;
 
 /// Interned attribute names used on the stream objects and on `sys`.
 extern Name stdout_name;

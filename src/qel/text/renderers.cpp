@@ -85,10 +85,10 @@ Ref rover_tam_impl(const Call& call) {
 
 #undef QEL_NEEDS_TEXT
 
-const FunctionSpec hut_spec{"hut", {"Str"}, hut_impl};
-const FunctionSpec lute_spec{"lute", {"Str"}, lute_impl};
-const FunctionSpec qel_spec{"qel", {"Str"}, qel_impl};
-const FunctionSpec rover_tam_spec{"rover_tam", {"Str"}, rover_tam_impl};
+const FunctionDef hut_def{"hut", {"Str"}, hut_impl};
+const FunctionDef lute_def{"lute", {"Str"}, lute_impl};
+const FunctionDef qel_def{"qel", {"Str"}, qel_impl};
+const FunctionDef rover_tam_def{"rover_tam", {"Str"}, rover_tam_impl};
 
 /// Each renderer's own defaults tuple ("ю",), made once when it is defined.
 Ref default_text() {
@@ -101,12 +101,12 @@ Ref default_text() {
 
 void add_renderers(ClassBuilder& string_namespace) {
     const Globals& g = string_namespace.globals();
-    string_namespace.add(hut_spec, default_text()).add(lute_spec, default_text());
+    string_namespace.add(hut_def, default_text()).add(lute_def, default_text());
 
     ClassBuilder qel_namespace(g, "qel", "__string__.qel", nullptr);
-    qel_namespace.add(qel_spec, default_text());
+    qel_namespace.add(qel_def, default_text());
     ClassBuilder vb(g, "vb", "__string__.qel.vb", nullptr);
-    vb.add(rover_tam_spec, default_text());
+    vb.add(rover_tam_def, default_text());
     qel_namespace.add("vb", vb.build());
 
     string_namespace.add("qel", qel_namespace.build());

@@ -63,7 +63,7 @@ Ref repr_impl(const Call& call) {
     return Ref::adopt(PyUnicode_FromFormat("<QEL String type: \"%S\">", text.get()));
 }
 
-const FunctionSpec repr_spec{"__repr__", {"self"}, repr_impl, repr_doc};
+const FunctionDef repr_def{"__repr__", {"self"}, repr_impl, repr_doc};
 
 // ---- qe_addcolor ------------------------------------------------------------------
 
@@ -108,7 +108,7 @@ Ref addcolor_impl(const Call& call) {
                                                                static_cast<Py_ssize_t>(out.size()))));
 }
 
-const FunctionSpec addcolor_spec{"qe_addcolor", {"self"}, addcolor_impl, "将字符串设置为彩色. Sets the string to color."};
+const FunctionDef addcolor_def{"qe_addcolor", {"self"}, addcolor_impl, "将字符串设置为彩色. Sets the string to color."};
 
 // ---- qe_decode ----------------------------------------------------------------------
 
@@ -131,7 +131,7 @@ Ref decode_impl(const Call& call) {
                                                       name, "strict")));
 }
 
-const FunctionSpec decode_spec{"qe_decode", {"self", "encoding"}, decode_impl,
+const FunctionDef decode_def{"qe_decode", {"self", "encoding"}, decode_impl,
                                "将字符串作为字节进行解码. Decodes a string as a byte."};
 
 // ---- qe_goto_unicode ----------------------------------------------------------------
@@ -147,7 +147,7 @@ Ref goto_unicode_impl(const Call& call) {
     return wrap_str(call, unicode_escapes(self, ifx != 0));
 }
 
-const FunctionSpec goto_unicode_spec{
+const FunctionDef goto_unicode_def{
     "qe_goto_unicode", {"self", "ifx"}, goto_unicode_impl,
     "将字符串转为\\x或\\u的Unicode码. Converts a string to a Unicode code of \\x or \\u."};
 
@@ -156,7 +156,7 @@ Ref goto_unicode_bytes(PyObject* self) {
     if (!method) return {};
     // Our own method on a real string: read the escapes without writing them out.
     if (PyUnicode_Check(self) && PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
-        is_function(PyMethod_GET_FUNCTION(method.get()), &goto_unicode_spec)) {
+        is_function(PyMethod_GET_FUNCTION(method.get()), &goto_unicode_def)) {
         PyObject* defaults = function_defaults(PyMethod_GET_FUNCTION(method.get()));
         if (defaults && PyTuple_GET_SIZE(defaults) >= 1) {
             int ifx = PyObject_IsTrue(PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1));
@@ -182,7 +182,7 @@ Ref goto_qel_impl(const Call& call) {
     return wrap_str(call, Ref::adopt(PyNumber_Remainder(format.get(), call.arg(0))));
 }
 
-const FunctionSpec goto_qel_spec{"qe_goto_qel", {"self"}, goto_qel_impl,
+const FunctionDef goto_qel_def{"qe_goto_qel", {"self"}, goto_qel_impl,
                                  "将字符串转为QEL标准信息格式. Convert the string to QEL standard information format."};
 
 // ---- qe_remove ----------------------------------------------------------------------
@@ -201,7 +201,7 @@ Ref remove_impl(const Call& call) {
     return wrap_str(call, result);
 }
 
-const FunctionSpec remove_spec{"qe_remove", {"self", "to_rm", "times"}, remove_impl,
+const FunctionDef remove_def{"qe_remove", {"self", "to_rm", "times"}, remove_impl,
                                "从字符串中删除一些字符. Remove some characters from the string."};
 
 // ---- qe_rmcolor ---------------------------------------------------------------------
@@ -225,7 +225,7 @@ bool has_own_remove(PyObject* self) {
         return false;
     }
     return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
-           is_function(PyMethod_GET_FUNCTION(method.get()), &remove_spec);
+           is_function(PyMethod_GET_FUNCTION(method.get()), &remove_def);
 }
 
 Ref rmcolor_impl(const Call& call) {
@@ -249,7 +249,7 @@ Ref rmcolor_impl(const Call& call) {
     return wrap_str(call, text);
 }
 
-const FunctionSpec rmcolor_spec{
+const FunctionDef rmcolor_def{
     "qe_rmcolor", {"self"}, rmcolor_impl,
     "从字符串移除修改字体颜色的字符. Removes the character that changes the font color from the string."};
 
@@ -283,7 +283,7 @@ Ref only_impl(const Call& call) {
     return Ref::adopt(PyLong_FromLong(1));
 }
 
-const FunctionSpec only_spec{
+const FunctionDef only_def{
     "qe_only", {"self", "char"}, only_impl,
     "判断字符串中是否只有某一个字符. Determine if there is only one character in the string."};
 
@@ -299,14 +299,14 @@ int define_str(const Globals& g) {
     if (!bases) return -1;
 
     ClassBuilder str(g, "str", "str", "升级后的字符串数据类型, 添加了一些函数在内. Upgraded string data type, added some functions.");
-    str.add(repr_spec, {}, returns_str())
-        .add(addcolor_spec, {}, returns_str())
-        .add(decode_spec, Ref::adopt(Py_BuildValue("(s)", "utf-8")), returns_str())
-        .add(goto_unicode_spec, Ref::adopt(Py_BuildValue("(i)", 1)), returns_str())
-        .add(goto_qel_spec, {}, returns_str())
-        .add(remove_spec, Ref::adopt(Py_BuildValue("(i)", -1)), returns_str())
-        .add(rmcolor_spec)
-        .add(only_spec);
+    str.add(repr_def, {}, returns_str())
+        .add(addcolor_def, {}, returns_str())
+        .add(decode_def, Ref::adopt(Py_BuildValue("(s)", "utf-8")), returns_str())
+        .add(goto_unicode_def, Ref::adopt(Py_BuildValue("(i)", 1)), returns_str())
+        .add(goto_qel_def, {}, returns_str())
+        .add(remove_def, Ref::adopt(Py_BuildValue("(i)", -1)), returns_str())
+        .add(rmcolor_def)
+        .add(only_def);
     return g.set(names::str, str.build(bases.get()));
 }
 

@@ -120,13 +120,13 @@ Ref multiple_impl(const Call& call) {
     return multiples(num, min, max);
 }
 
-const FunctionSpec multiple_spec{"multiple", {"num", "max", "min"}, multiple_impl, multiple_doc};
+const FunctionDef multiple_def{"multiple", {"num", "max", "min"}, multiple_impl, multiple_doc};
 
 }  // namespace
 
 int define_multiple(const Globals& g) {
     return g.set(names::multiple,
-                 make_function(multiple_spec, g, nullptr, Ref::adopt(Py_BuildValue("(ssi)", "VB", "VB", 0))));
+                 make_function(multiple_def, g, nullptr, Ref::adopt(Py_BuildValue("(ssi)", "VB", "VB", 0))));
 }
 
 }  // namespace qel::util

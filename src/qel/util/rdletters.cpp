@@ -110,12 +110,12 @@ Ref rdletters_impl(const Call& call) {
     return Ref::adopt(PyObject_CallMethodNoArgs(text.get(), lower_name.get()));
 }
 
-const FunctionSpec rdletters_spec{"rdletters", {"lt", "up"}, rdletters_impl, rdletters_doc};
+const FunctionDef rdletters_def{"rdletters", {"lt", "up"}, rdletters_impl, rdletters_doc};
 
 }  // namespace
 
 int define_rdletters(const Globals& g) {
-    return g.set(names::rdletters, make_function(rdletters_spec, g, nullptr, Ref::adopt(Py_BuildValue("(ii)", 12, 1))));
+    return g.set(names::rdletters, make_function(rdletters_def, g, nullptr, Ref::adopt(Py_BuildValue("(ii)", 12, 1))));
 }
 
 }  // namespace qel::util

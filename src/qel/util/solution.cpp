@@ -100,13 +100,13 @@ Ref number_of_steps_impl(const Call& call) {
     return large_steps(num);
 }
 
-const FunctionSpec number_of_steps_spec{"numberOfSteps", {"num", "numc"}, number_of_steps_impl, steps_doc};
+const FunctionDef number_of_steps_def{"numberOfSteps", {"num", "numc"}, number_of_steps_impl, steps_doc};
 
 }  // namespace
 
 int define_solution(const Globals& g) {
     ClassBuilder solution(g, "Solution", "Solution", solution_doc);
-    solution.add(number_of_steps_spec, Ref::adopt(Py_BuildValue("(ss)", "VB", "VB")));
+    solution.add(number_of_steps_def, Ref::adopt(Py_BuildValue("(ss)", "VB", "VB")));
     return g.set(names::Solution, solution.build());
 }
 
