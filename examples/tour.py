@@ -17,6 +17,20 @@ print("qe_goto_qel:", qel.str("a message in the module's format").qe_goto_qel())
 print("qe_only:", qel.str("aaaa").qe_only("a"), qel.str("aab").qe_only("a"))
 print("colour blocks:", "".join(qel.__string__.color))
 
+# A listener records everything written to standard output and standard error
+# (which shows in bold red) until it is closed.
+listener = qel.terminal_listener()
+print("captured line")
+qel.qel_send_message("a notice, in the module's message format")
+listener.close()
+print("listener read:", repr(listener.read()))
+print("listener:", str(listener)[:60] + "...")
+
+# Json: a dictionary that always holds JSON data.
+a = qel.json('{"name": "qel", "tags": ["terminal"]}')
+b = a + {"version": 2.2}
+print("Json:", repr(b), "| minus name:", str(b - "name"), "| call:", b("version"))
+
 # Small utilities.
 print("numberOfSteps(14):", qel.Solution.numberOfSteps(14))
 print("rdletters(8, 0):", qel.rdletters(8, 0))
