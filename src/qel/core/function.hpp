@@ -48,7 +48,6 @@ public:
     /// A built-in as it is now, skipping the module namespace (the builtins
     /// the function was made with).
     Ref builtin(const Name& name) const;
-    FunctionObject* function() const { return function_; }
     /// The module dict the function looks its globals up in (borrowed).
     PyObject* globals_dict() const;
 
@@ -65,6 +64,13 @@ Ref make_function(const FunctionDef& definition, const Globals& globals, const c
 
 /// Whether `o` is one of this module's functions, optionally a given one.
 bool is_function(PyObject* o, const FunctionDef* definition = nullptr);
+
+/// Whether `method` is `self` bound to one of this module's functions, the
+/// given one (so a call through it runs that function on `self`).
+inline bool is_bound_function(PyObject* method, PyObject* self, const FunctionDef* definition) {
+    return PyMethod_Check(method) && PyMethod_GET_SELF(method) == self &&
+           is_function(PyMethod_GET_FUNCTION(method), definition);
+}
 
 /// The current __defaults__ of one of this module's functions (borrowed, may be null).
 PyObject* function_defaults(PyObject* function);

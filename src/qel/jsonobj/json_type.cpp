@@ -162,8 +162,7 @@ Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, 
     if (!fresh) return {};
     Ref update = Ref::adopt(PyObject_GetAttr(fresh.get(), update_name.get()));
     if (!update) return {};
-    if (PyMethod_Check(update.get()) && PyMethod_GET_SELF(update.get()) == fresh.get() &&
-        is_function(PyMethod_GET_FUNCTION(update.get()), &update_def)) {
+    if (is_bound_function(update.get(), fresh.get(), &update_def)) {
         // Our update would normalise the decoded data once more: the copy is
         // already exactly that, and nobody else holds it.
         if (PyDict_Merge(fresh.get(), data.get(), 1) < 0) return {};

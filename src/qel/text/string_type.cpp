@@ -155,8 +155,7 @@ Ref goto_unicode_bytes(PyObject* self) {
     Ref method = Ref::adopt(PyObject_GetAttr(self, qe_goto_unicode_name.get()));
     if (!method) return {};
     // Our own method on a real string: read the escapes without writing them out.
-    if (PyUnicode_Check(self) && PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
-        is_function(PyMethod_GET_FUNCTION(method.get()), &goto_unicode_def)) {
+    if (PyUnicode_Check(self) && is_bound_function(method.get(), self, &goto_unicode_def)) {
         PyObject* defaults = function_defaults(PyMethod_GET_FUNCTION(method.get()));
         if (defaults && PyTuple_GET_SIZE(defaults) >= 1) {
             int ifx = PyObject_IsTrue(PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1));
@@ -224,8 +223,7 @@ bool has_own_remove(PyObject* self) {
         PyErr_Clear();  // the defined path will raise it again
         return false;
     }
-    return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
-           is_function(PyMethod_GET_FUNCTION(method.get()), &remove_def);
+    return is_bound_function(method.get(), self, &remove_def);
 }
 
 Ref rmcolor_impl(const Call& call) {
