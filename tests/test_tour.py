@@ -30,3 +30,14 @@ def test_tour_runs_offline_and_reproducibly():
     for line in ("qe_remove: bnna\n", "qe_decode: été\n", "qe_only: 1 None\n", "numberOfSteps(14): 6\n",
                  "multiple(-4, 12, -9): [-8, -4, 0, 4, 8, 12]\n", "__string__.qel.vb.rover_tam:\n"):
         assert line in out
+
+
+README = TOUR.parent.parent / "README.md"
+
+
+@pytest.mark.skipif(not README.exists(), reason="the README is not beside the tests")
+def test_readme_shows_the_tour_as_it_is():
+    text = README.read_text(encoding="utf-8")
+    assert "```python\n" + TOUR.read_text(encoding="utf-8") + "```\n" in text
+    assert "![" in text and "](docs/tour.png)" in text
+    assert (README.parent / "docs" / "tour.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes docs/tour.png: examples/tour.py run in a real terminal (xterm on a
 # virtual X display), the window captured as the X server drew it.
-# Needs (Debian): xvfb xterm x11-apps netpbm fonts-dejavu-core fonts-noto-cjk fonts-symbola
+# Needs (Debian): xvfb xterm x11-apps netpbm fonts-dejavu-core fonts-noto-cjk
 # Usage: tools/tour_picture.sh [python with qel installed]
 set -euo pipefail
 cd "$(dirname "$0")/.."
