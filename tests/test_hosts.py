@@ -18,8 +18,6 @@ import pytest
 
 from expected_notices import WELCOME, stderr_bytes
 
-pty = pytest.importorskip("pty", reason="no pseudo-terminals on this platform")
-
 FCOLOR = ["\x1b[31m", "\x1b[32m", "\x1b[33m", "\x1b[34m", "\x1b[35m", "\x1b[36m", "\x1b[38m"]
 RED, RESET = "\x1b[31;1m", "\x1b[0m"
 ANSI = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
@@ -98,6 +96,7 @@ REPLS = [
 
 @pytest.mark.parametrize("repl_env", REPLS)
 def test_interactive_interpreter_on_a_terminal(tmp_path, repl_env):
+    pytest.importorskip("termios", reason="no pseudo-terminals on this platform")
     captured = tmp_path / "captured.txt"
     term = Terminal([sys.executable, "-q"], child_env(**repl_env))
     term.settle()
