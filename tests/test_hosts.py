@@ -11,7 +11,6 @@ import re
 import select
 import subprocess
 import sys
-import textwrap
 import time
 
 import pytest
