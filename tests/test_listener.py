@@ -460,3 +460,57 @@ gc.collect()
 report(alive=ref() is not None)
 """)
     assert r == {"alive": False}
+
+
+@pytest.mark.parametrize("base", ["object", "io.StringIO"])
+@pytest.mark.parametrize("change", [
+    # A data descriptor on the stream's class now answers `vanilla_write`.
+    "type(s).vanilla_write = property(lambda self: record)",
+    # The stream's whole instance dict replaced.
+    "s.__dict__ = {'vanilla_write': record}",
+    # The stream becomes an instance of another class with its own answer.
+    "s.__class__ = Other",
+    # The stream's own dict entry replaced.
+    "s.vanilla_write = record",
+])
+def test_writer_follows_changes_to_the_stream_object(change, base):
+    """After the writer has used a stream, any change to how the stream
+    answers `vanilla_write` takes effect on the next write. (The io classes
+    keep their instance dict at a fixed place, plain classes may not.)"""
+    if base != "object" and "__dict__" in change:
+        pytest.skip("the io classes refuse a new __dict__")
+    _, _, r = scenario(f"""
+import io
+seen = []
+record = lambda text: seen.append(text)
+parts = []
+class Stream({base}):
+    def __init__(self):
+        self.vanilla_write = parts.append
+class Other({base}):
+    vanilla_write = property(lambda self: record)
+s = Stream()
+real, sys.stdout = sys.stdout, s
+writer = real.write
+for _ in range(3):
+    writer("before")
+{change}
+writer("after")
+sys.stdout = real
+report(seen=seen, written=parts)
+""")
+    assert r == {"seen": ["after"], "written": ["before"] * 3}
+
+
+def test_listener_opened_after_writes_with_none_open_captures():
+    """The registry is checked for listeners on every write, also after
+    many writes found it empty."""
+    out, _, r = scenario("""
+for _ in range(3):
+    sys.stdout.write("-")
+t = qel.terminal_listener()
+sys.stdout.write("seen")
+report(content=t.read())
+""")
+    assert out == "---seen"
+    assert r == {"content": "seen"}

@@ -127,32 +127,23 @@ private:
     std::vector<Ref> more_;
 };
 
-}  // namespace
-
-int capture(const Call& call, PyObject* text) {
-    static DictSlot listener_slot, str_slot;
-    static ClassSlot registry_slot;
-    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
-    if (!cls) return -1;
-    Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
-    if (!registry) return -1;
-
+/// Hands `text` to every listener of `registry`, which is not known to be empty.
+int capture_into(const Call& call, PyObject* registry, PyObject* text) {
+    static DictSlot str_slot;
     // A snapshot of the registry: listeners may open or close while the text
     // is handed out (a subclass's attribute assignment may print, or close a
     // listener). Every listener open when the write began gets the text once;
     // none is skipped because an earlier one left the list.
     Snapshot open;
-    if (PyList_CheckExact(registry.get())) {
-        const Py_ssize_t n = PyList_GET_SIZE(registry.get());
-        if (n == 0) return 0;
-        for (Py_ssize_t i = 0; i < n; ++i) open.push(Ref::retain(PyList_GET_ITEM(registry.get(), i)));
+    if (PyList_CheckExact(registry)) {
+        const Py_ssize_t n = PyList_GET_SIZE(registry);
+        for (Py_ssize_t i = 0; i < n; ++i) open.push(Ref::retain(PyList_GET_ITEM(registry, i)));
     } else {
-        Ref it = Ref::adopt(PyObject_GetIter(registry.get()));
+        Ref it = Ref::adopt(PyObject_GetIter(registry));
         if (!it) return -1;
         while (Ref item = Ref::adopt(PyIter_Next(it.get()))) open.push(std::move(item));
         if (PyErr_Occurred()) return -1;
     }
-    registry.reset();
 
     // The text can skip the conversion when converting cannot change it.
     bool exact = false;
@@ -168,6 +159,20 @@ int capture(const Call& call, PyObject* text) {
         if (done == 0 && append_general(call, listener, text) < 0) return -1;
     }
     return 0;
+}
+
+}  // namespace
+
+int capture(const Call& call, PyObject* text) {
+    static DictSlot listener_slot;
+    static ClassSlot registry_slot;
+    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
+    if (!cls) return -1;
+    Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
+    if (!registry) return -1;
+    // No listener open: the usual case, and nothing more to do.
+    if (PyList_CheckExact(registry.get()) && PyList_GET_SIZE(registry.get()) == 0) return 0;
+    return capture_into(call, registry.get(), text);
 }
 
 }  // namespace qel::terminal
