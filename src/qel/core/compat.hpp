@@ -104,6 +104,28 @@ inline unsigned int type_version(PyTypeObject* type) {
 #endif
 }
 
+/// Whether an exact str may be changed in place by the holders of its
+/// `references` references: a compact string that is not interned and has no
+/// cached hash and no cached UTF-8 or wchar_t form a change would leave stale.
+inline bool str_extendable(PyObject* s, Py_ssize_t references) {
+    if (Py_REFCNT(s) != references || !PyUnicode_IS_COMPACT(s) || PyUnicode_CHECK_INTERNED(s)) return false;
+    auto* ascii = reinterpret_cast<PyASCIIObject*>(s);
+    if (ascii->hash != -1) return false;
+#if PY_VERSION_HEX < 0x030C0000
+    // Up to 3.11 a wchar_t form may be cached beside the characters.
+    if (ascii->wstr != nullptr) return false;
+#endif
+    // An ASCII string's UTF-8 form is its own data; others may cache a copy.
+    return ascii->state.ascii || reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 == nullptr;
+}
+
+/// Sets the length of a compact str made with room for at least `length`
+/// characters, and its terminating NUL, as the interpreter's own resizing does.
+inline void set_str_length(PyObject* s, Py_ssize_t length) {
+    reinterpret_cast<PyASCIIObject*>(s)->length = length;
+    PyUnicode_WRITE(PyUnicode_KIND(s), PyUnicode_DATA(s), length, 0);
+}
+
 /// The running interpreter's id, used to keep the module in one interpreter.
 inline int64_t interpreter_id() {
     return PyInterpreterState_GetID(PyInterpreterState_Get());
