@@ -238,3 +238,19 @@ def test_only_uses_the_char_comparison():
             return False
 
     assert S("xyz").qe_only(AlwaysEqual()) == 1
+
+
+# Long texts cross the vector blocks the kernels work in: every control
+# character, the escaped ones, colour-code pieces, and one wide character
+# that sets the string's width.
+_PIECES = [chr(c) for c in range(0x20)] + ['"', "\\", "a", "\x7f", "\x1b[3", "1m", "\x1b[38m", "\x1b[0m"]
+
+
+@pytest.mark.parametrize("wide", ["", "é", "中", "\U0001f600"])
+@pytest.mark.parametrize("length", [31, 64, 65, 130, 1000, 300_000])
+def test_long_texts_across_blocks(wide, length):
+    rng = random.Random(length)
+    text = wide + "".join(rng.choice(_PIECES) for _ in range(length))
+    s = S(text)
+    assert repr(s) == model_repr(text)
+    assert s.qe_rmcolor() == model_rmcolor(text)
