@@ -121,6 +121,39 @@ inline simd::Vec maybe_marked(simd::Vec v) {
 }
 #endif
 
+#if QEL_TEXT_AVX2
+template <class C>
+QEL_AVX2 inline simd::wide::Vec maybe_marked_wide(simd::wide::Vec v) {
+    using namespace simd::wide;
+    const Vec control = at_most<C>(v, 0x1b);
+    return either(control, either(equal<C>(v, splat<C>('\\')), equal<C>(v, splat<C>('"'))));
+}
+
+/// The block loop of write_display below with one 32-byte vector per block
+/// (the same bytes as two 16-byte ones); advances `i` and returns the end.
+template <class C>
+QEL_AVX2 C* write_blocks_wide(const C* s, Py_ssize_t n, Py_ssize_t& i, C* out) {
+    namespace wide = simd::wide;
+    constexpr Py_ssize_t block = static_cast<Py_ssize_t>(32 / sizeof(C));
+    for (; i + 2 * block <= n; i += block) {
+        const wide::Vec v = wide::load(s + i);
+        unsigned marked = wide::byte_mask(maybe_marked_wide<C>(v));
+        wide::store(out, v);
+        Py_ssize_t placed = 0;
+        while (marked) {
+            const Py_ssize_t j = simd::first_unit<C>(marked);
+            out += j - placed;
+            out = write_form(s[i + j], out);
+            wide::store(out, wide::load(s + i + j + 1));
+            placed = j + 1;
+            marked = simd::clear_through<C>(marked, j);
+        }
+        out += block - placed;
+    }
+    return out;
+}
+#endif
+
 template <class C>
 Py_ssize_t display_size(const C* s, Py_ssize_t n) {
     Py_ssize_t extra = 0;
@@ -146,6 +179,9 @@ Py_ssize_t display_size(const C* s, Py_ssize_t n) {
 template <class C>
 C* write_display(const C* s, Py_ssize_t n, C* out) {
     Py_ssize_t i = 0;
+#if QEL_TEXT_AVX2
+    if (simd::have_avx2()) out = write_blocks_wide(s, n, i, out);
+#endif
 #if QEL_TEXT_SIMD
     // Blocks of two vectors. Each block is stored as it stands; at every
     // character that needs escaping the form is written and the rest of the
