@@ -59,16 +59,19 @@ Ref cached_instance_attribute_miss(InstanceSlot& slot, PyObject* obj, const Name
     return Ref::adopt(PyObject_GetAttr(obj, name.get()));
 }
 
-Ref cached_class_attribute_miss(ClassSlot& slot, PyObject* cls, const Name& name) {
-    // `type` itself defines no such name, so for a class whose metaclass is
-    // exactly `type` the attribute found along its MRO is the answer, when it
-    // is no descriptor.
+Ref cached_class_attribute_miss(DictSlot& slot, PyObject* cls, const Name& name) {
+    // For a class whose metaclass is exactly `type`, an entry of the class's
+    // own dict that is no descriptor is what attribute access finds (`type`
+    // defines no such name, and the class comes first in its own MRO).
     if (PyType_CheckExact(cls)) {
-        auto* type = reinterpret_cast<PyTypeObject*>(cls);
-        PyObject* found = _PyType_Lookup(type, name.get());
-        if (found && Py_TYPE(found)->tp_descr_get == nullptr) {
-            if (const unsigned int tag = compat::type_version(type)) slot = ClassSlot{{type, tag}, found};
-            return Ref::retain(found);
+        PyObject* own = reinterpret_cast<PyTypeObject*>(cls)->tp_dict;
+        if (own && PyDict_CheckExact(own)) {
+            PyObject* found = PyDict_GetItemWithError(own, name.get());
+            if (!found && PyErr_Occurred()) return {};
+            if (found && Py_TYPE(found)->tp_descr_get == nullptr) {
+                if (const std::uint64_t version = compat::dict_version(own)) slot = DictSlot{own, version, found};
+                return Ref::retain(found);
+            }
         }
     }
     return Ref::adopt(PyObject_GetAttr(cls, name.get()));

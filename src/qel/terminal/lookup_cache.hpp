@@ -48,16 +48,10 @@ struct InstanceSlot {
     DictSlot item;
 };
 
-/// A class attribute that is no descriptor, remembered for the class version.
-struct ClassSlot {
-    TypeSlot type;
-    PyObject* value = nullptr;      // borrowed from the class; valid only on a match
-};
-
 Ref cached_global_miss(DictSlot& slot, const Call& call, const Name& name);
 Ref cached_module_attribute_miss(DictSlot& slot, PyObject* module, const Name& name);
 Ref cached_instance_attribute_miss(InstanceSlot& slot, PyObject* obj, const Name& name);
-Ref cached_class_attribute_miss(ClassSlot& slot, PyObject* cls, const Name& name);
+Ref cached_class_attribute_miss(DictSlot& slot, PyObject* cls, const Name& name);
 
 /// A module global as the running function sees it (module dict, then
 /// builtins); empty Ref with an error set when there is none.
@@ -90,10 +84,14 @@ inline Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Na
 }
 
 /// getattr(cls, name) for a class whose metaclass is `type` itself and whose
-/// attribute is a plain value (the listener registry), remembered.
-inline Ref cached_class_attribute(ClassSlot& slot, PyObject* cls, const Name& name) {
-    if (PyType_CheckExact(cls) && slot.type.hit(reinterpret_cast<PyTypeObject*>(cls)))
-        return Ref::retain(slot.value);
+/// own dict holds the attribute as a plain value (the listener registry),
+/// remembered as an entry of that dict. Never by the class's version tag:
+/// assigning a class attribute releases the old value before the tag is
+/// invalidated, and a finalizer that runs then (and writes) would be handed
+/// the value being freed.
+inline Ref cached_class_attribute(DictSlot& slot, PyObject* cls, const Name& name) {
+    if (PyType_CheckExact(cls))
+        if (PyObject* v = slot.hit(reinterpret_cast<PyTypeObject*>(cls)->tp_dict)) return Ref::retain(v);
     return cached_class_attribute_miss(slot, cls, name);
 }
 
