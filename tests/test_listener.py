@@ -263,21 +263,55 @@ report(a=a.content, b=b.content, c=c.read(), d=d.content, d_type=type(d.content)
 
 
 def test_content_someone_holds_never_changes():
-    """Capture grows the text in place only when nothing else can see it."""
+    """Capture grows the text in place only when nothing else can see it:
+    strings held elsewhere, hashed or with a cached UTF-8 form stay as they
+    were, and every listener (more than a handful at once) gets every text."""
     _, _, r = scenario("""
-t = qel.terminal_listener()
-pieces = ["ascii ", "latin é ", "中文 ", "emoji \\U0001F600 ", "back to ascii\\n"] * 50
-held = []
+listeners = [qel.terminal_listener()]
+pieces = ["ascii ", "latin é ", "中文 ", "emoji \U0001F600 ", "back to ascii\\n", "x" * 5000] * 40
+held, expected = [], [""]
 for i, p in enumerate(pieces):
     sys.stdout.write(p)
+    for e in range(len(expected)):
+        expected[e] += p
+    t = listeners[i % len(listeners)]
     if i % 7 == 0:
-        held.append((t.content, t.content[:]))
+        held.append((t.content, t.content.encode()))
     if i % 11 == 0:
         hash(t.content)
-t.close()
-report(ok=t.read() == "".join(pieces), held=all(a == b for a, b in held), n=len(held))
+    if i % 37 == 5 and len(listeners) < 6:
+        listeners.append(qel.terminal_listener())
+        expected.append("")
+ok = [t.read() == e for t, e in zip(listeners, expected)]
+hashes_ok = hash(listeners[0].content) == hash("".join(list(listeners[0].content)))
+for t in listeners:
+    t.close()
+report(ok=ok, held=all(a.encode() == b for a, b in held), n=len(held), hashes_ok=hashes_ok)
 """)
-    assert r == {"ok": True, "held": True, "n": 36}
+    assert r == {"ok": [True] * 6, "held": True, "n": 35, "hashes_ok": True}
+
+
+@pytest.mark.parametrize("cache, check", [
+    # compile() caches the string's UTF-8 form and reads it.
+    ("compile(t.content, '<content>', 'exec')",
+     "ns = {}; exec(compile(t.content, '<content>', 'exec'), ns); ok = ns['v'] == 'éüß'"),
+    # hash() caches the hash that dict lookups trust.
+    ("hash(t.content)",
+     "ok = {t.content: 1}.get(\"v = 'é' + 'ü' + 'ß'\") == 1"),
+])
+def test_content_with_cached_forms_is_not_changed_in_place(cache, check):
+    """A content string whose hash or UTF-8 form the interpreter has cached
+    is replaced, never extended, so neither goes stale."""
+    _, _, r = scenario(f"""
+t = qel.terminal_listener()
+sys.stdout.write("v = 'é'")
+sys.stdout.write(" + 'ü'")
+{cache}
+sys.stdout.write(" + 'ß'")
+{check}
+report(ok=ok)
+""")
+    assert r == {"ok": True}
 
 
 def test_subclass_with_printing_assignment_and_close_during_fan_out():
@@ -460,3 +494,79 @@ gc.collect()
 report(alive=ref() is not None)
 """)
     assert r == {"alive": False}
+
+
+@pytest.mark.parametrize("base", ["object", "io.StringIO"])
+@pytest.mark.parametrize("change", [
+    # A data descriptor on the stream's class now answers `vanilla_write`.
+    "type(s).vanilla_write = property(lambda self: record)",
+    # The stream's whole instance dict replaced.
+    "s.__dict__ = {'vanilla_write': record}",
+    # The stream becomes an instance of another class with its own answer.
+    "s.__class__ = Other",
+    # The stream's own dict entry replaced.
+    "s.vanilla_write = record",
+])
+def test_writer_follows_changes_to_the_stream_object(change, base):
+    """After the writer has used a stream, any change to how the stream
+    answers `vanilla_write` takes effect on the next write. (The io classes
+    keep their instance dict at a fixed place, plain classes may not.)"""
+    if base != "object" and "__dict__" in change:
+        pytest.skip("the io classes refuse a new __dict__")
+    _, _, r = scenario(f"""
+import io
+seen = []
+record = lambda text: seen.append(text)
+parts = []
+class Stream({base}):
+    def __init__(self):
+        self.vanilla_write = parts.append
+class Other({base}):
+    vanilla_write = property(lambda self: record)
+s = Stream()
+real, sys.stdout = sys.stdout, s
+writer = real.write
+for _ in range(3):
+    writer("before")
+{change}
+writer("after")
+sys.stdout = real
+report(seen=seen, written=parts)
+""")
+    assert r == {"seen": ["after"], "written": ["before"] * 3}
+
+
+def test_listener_opened_after_writes_with_none_open_captures():
+    """The registry is checked for listeners on every write, also after
+    many writes found it empty."""
+    out, _, r = scenario("""
+for _ in range(3):
+    sys.stdout.write("-")
+t = qel.terminal_listener()
+sys.stdout.write("seen")
+report(content=t.read())
+""")
+    assert out == "---seen"
+    assert r == {"content": "seen"}
+
+
+def test_captured_text_is_freed_with_its_closed_listener():
+    """Nothing keeps a closed listener's text alive once the listener is gone."""
+    _, _, r = scenario("""
+import gc, os, tracemalloc
+quiet = open(os.devnull, "w")
+quiet.vanilla_write, quiet.write = quiet.write, sys.stdout.write
+real, sys.stdout = sys.stdout, quiet
+tracemalloc.start()
+t = qel.terminal_listener(log=False)
+for _ in range(200):
+    print("x" * 9999)
+t.close()
+held = tracemalloc.get_traced_memory()[0]
+del t
+gc.collect()
+freed = held - tracemalloc.get_traced_memory()[0]
+sys.stdout = real
+report(freed_at_least_captured=freed >= 200 * 10000)
+""")
+    assert r == {"freed_at_least_captured": True}

@@ -238,3 +238,39 @@ def test_only_uses_the_char_comparison():
             return False
 
     assert S("xyz").qe_only(AlwaysEqual()) == 1
+
+
+# Long texts cross the vector blocks the kernels work in: every control
+# character, the escaped ones, colour-code pieces, and one wide character
+# that sets the string's width.
+_PIECES = [chr(c) for c in range(0x20)] + ['"', "\\", "a", "\x7f", "\x1b[3", "1m", "\x1b[38m", "\x1b[0m"]
+
+
+@pytest.mark.parametrize("wide", ["", "é", "中", "\U0001f600"])
+@pytest.mark.parametrize("length", [31, 64, 65, 130, 1000, 300_000])
+def test_long_texts_across_blocks(wide, length):
+    rng = random.Random(length)
+    text = wide + "".join(rng.choice(_PIECES) for _ in range(length))
+    s = S(text)
+    assert repr(s) == model_repr(text)
+    assert s.qe_rmcolor() == model_rmcolor(text)
+
+
+def test_long_texts_without_the_wide_vectors():
+    """The 16-byte vector code, which machines without AVX2 run."""
+    from conftest import run_python
+    code = """
+import random, sys
+import qel
+sys.path.insert(0, %r)
+from test_string_type import _PIECES, model_repr, model_rmcolor
+rng = random.Random(5)
+for wide in ["", "é", "中", "\\U0001f600"]:
+    for length in (64, 65, 130, 1000):
+        text = wide + "".join(rng.choice(_PIECES) for _ in range(length))
+        assert repr(qel.str(text)) == model_repr(text), (wide, length)
+        assert qel.str(text).qe_rmcolor() == model_rmcolor(text), (wide, length)
+sys.stdout.vanilla_write("ok")
+""" % str(__import__("pathlib").Path(__file__).parent)
+    result = run_python(code, env={"QEL_NO_AVX2": "1"})
+    assert result.out == b"ok"

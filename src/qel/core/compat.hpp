@@ -5,6 +5,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstdint>
+
 #if PY_VERSION_HEX < 0x030A0000
 // 3.10 added these two; 3.9 only has the macros they replace.
 static inline PyObject* Py_NewRef(PyObject* o) { Py_INCREF(o); return o; }
@@ -63,6 +65,65 @@ inline int recursion_headroom() {
     if (t->overflowed) return 0;
     return Py_GetRecursionLimit() - t->recursion_depth;
 #endif
+}
+
+/// A dict's version, which changes on every modification of that dict and is
+/// never reused by another dict; 0 where the interpreter keeps none we can rely
+/// on (from 3.14, and in free-threaded builds). 0 is never a valid version.
+inline std::uint64_t dict_version(PyObject* dict) {
+#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+    // 3.12 marks the field deprecated ahead of its removal; it is read only
+    // for the versions that still maintain it.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#elif defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
+    return reinterpret_cast<PyDictObject*>(dict)->ma_version_tag;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#elif defined(_MSC_VER)
+#pragma warning(pop)
+#endif
+#else
+    (void)dict;
+    return 0;
+#endif
+}
+
+/// A class's version tag, which changes whenever the class or a base is
+/// modified; 0 while it has no valid one. Up to 3.12 a flag says whether the
+/// tag is valid; 3.13 no longer sets the flag and keeps 0 for "none".
+inline unsigned int type_version(PyTypeObject* type) {
+#if PY_VERSION_HEX < 0x030D0000
+    return (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) ? type->tp_version_tag : 0;
+#else
+    return type->tp_version_tag;
+#endif
+}
+
+/// Whether an exact str may be changed in place by the holders of its
+/// `references` references: a compact string that is not interned and has no
+/// cached hash and no cached UTF-8 or wchar_t form a change would leave stale.
+inline bool str_extendable(PyObject* s, Py_ssize_t references) {
+    if (Py_REFCNT(s) != references || !PyUnicode_IS_COMPACT(s) || PyUnicode_CHECK_INTERNED(s)) return false;
+    auto* ascii = reinterpret_cast<PyASCIIObject*>(s);
+    if (ascii->hash != -1) return false;
+#if PY_VERSION_HEX < 0x030C0000
+    // Up to 3.11 a wchar_t form may be cached beside the characters.
+    if (ascii->wstr != nullptr) return false;
+#endif
+    // An ASCII string's UTF-8 form is its own data; others may cache a copy.
+    return ascii->state.ascii || reinterpret_cast<PyCompactUnicodeObject*>(s)->utf8 == nullptr;
+}
+
+/// Sets the length of a compact str made with room for at least `length`
+/// characters, and its terminating NUL, as the interpreter's own resizing does.
+inline void set_str_length(PyObject* s, Py_ssize_t length) {
+    reinterpret_cast<PyASCIIObject*>(s)->length = length;
+    PyUnicode_WRITE(PyUnicode_KIND(s), PyUnicode_DATA(s), length, 0);
 }
 
 /// The running interpreter's id, used to keep the module in one interpreter.

@@ -10,9 +10,11 @@
 #include "terminal/capture.hpp"
 
 #include "module/names.hpp"
+#include "terminal/content_reserve.hpp"
 #include "terminal/lookup_cache.hpp"
 
 #include <array>
+#include <cstring>
 #include <vector>
 
 namespace qel::terminal {
@@ -35,63 +37,36 @@ bool converts_exactly(PyObject* str_type) {
 
 /// Whether `content` on this listener is plain instance-dict storage: the
 /// generic attribute protocol and no data descriptor of that name on the class.
+/// The answer is remembered for the last listener class, at its version.
 bool plain_content(PyObject* listener) {
+    static TypeSlot plain_class;
     PyTypeObject* t = Py_TYPE(listener);
+    if (plain_class.hit(t)) return true;
     if (t->tp_getattro != PyObject_GenericGetAttr || t->tp_setattro != PyObject_GenericSetAttr) return false;
     // _PyType_Lookup reads the interpreter's per-type attribute cache; it is
     // what attribute access itself uses to find class-level descriptors.
     PyObject* descr = _PyType_Lookup(t, content_name.get());
-    return descr == nullptr || Py_TYPE(descr)->tp_descr_set == nullptr;
+    if (descr != nullptr && Py_TYPE(descr)->tp_descr_set != nullptr) return false;
+    if (const unsigned int tag = compat::type_version(t)) plain_class = TypeSlot{t, tag};
+    return true;
 }
 
-/// content + text for an exact str held only by `dict`: grows it in place.
-/// Nothing here runs Python code or releases the interpreter lock, so no
-/// other thread or re-entrant write can see the placeholder.
-int grow_in_place(PyObject* dict, PyObject* old, PyObject* text) {
-    Ref owned = Ref::retain(old);
-    // Leave the instance dict holding the only other reference, then take it
-    // over: the string is resized only when it is referenced exactly once.
-    if (PyDict_SetItem(dict, content_name.get(), Py_None) < 0) return -1;
-    PyObject* s = owned.release();
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
-    const Py_ssize_t m = PyUnicode_GET_LENGTH(text);
-    int r = PyUnicode_Resize(&s, n + m);
-    // On failure the old text is intact in `s`; put it back either way.
-    if (r == 0 && PyUnicode_CopyCharacters(s, n, text, 0, m) < 0) r = -1;
-    if (r < 0) {
-        // Keep what was captured before; report the failure of this append.
-        Ref keep = Ref::adopt(s);
-        if (PyUnicode_GET_LENGTH(s) != n) {
-            keep = Ref::adopt(PyUnicode_Substring(s, 0, n));
-            if (!keep) return -1;
-        }
-        PyObject *type, *value, *tb;
-        PyErr_Fetch(&type, &value, &tb);
-        const int restored = PyDict_SetItem(dict, content_name.get(), keep.get());
-        PyErr_Restore(type, value, tb);
-        (void)restored;  // the append's own error is the one to report
-        return -1;
+/// The listener's instance dict, new reference.
+Ref instance_dict(PyObject* listener) {
+    const Py_ssize_t offset = Py_TYPE(listener)->tp_dictoffset;
+    if (offset > 0) {
+        PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(listener) + offset);
+        if (dict) return Ref::retain(dict);
     }
-    Ref grown = Ref::adopt(s);
-    return PyDict_SetItem(dict, content_name.get(), grown.get());
+    return Ref::adopt(PyObject_GenericGetDict(listener, nullptr));
 }
 
 /// The fast append; 1 when done, 0 when the general path must run, -1 on error.
 int append_plain(PyObject* listener, PyObject* text) {
     if (!plain_content(listener)) return 0;
-    Ref dict = Ref::adopt(PyObject_GenericGetDict(listener, nullptr));
+    Ref dict = instance_dict(listener);
     if (!dict) return -1;
-    PyObject* old = PyDict_GetItemWithError(dict.get(), content_name.get());
-    if (!old) return PyErr_Occurred() ? -1 : 0;  // first capture: read the class attribute
-    if (!PyUnicode_CheckExact(old)) return 0;
-    // In place needs the only reference, an unhashed string (the interpreter
-    // never resizes one whose hash is cached) and a text that fits its width.
-    if (Py_REFCNT(old) == 1 && PyUnicode_MAX_CHAR_VALUE(text) <= PyUnicode_MAX_CHAR_VALUE(old)) {
-        return grow_in_place(dict.get(), old, text) < 0 ? -1 : 1;
-    }
-    Ref joined = Ref::adopt(PyUnicode_Concat(old, text));
-    if (!joined) return -1;
-    return PyDict_SetItem(dict.get(), content_name.get(), joined.get()) < 0 ? -1 : 1;
+    return append_to_content(dict.get(), text);
 }
 
 /// listener.content = listener.content + str(text), attribute by attribute.
@@ -127,47 +102,64 @@ private:
     std::vector<Ref> more_;
 };
 
-}  // namespace
+/// Whether the text can skip the conversion because converting cannot change
+/// it: 1 or 0, or -1 with an exception set.
+int skips_conversion(const Call& call, PyObject* text) {
+    static DictSlot str_slot;
+    if (!PyUnicode_CheckExact(text)) return 0;
+    if (compat::unicode_ready(text) < 0) return -1;
+    Ref str = cached_global(str_slot, call, names::str);
+    if (!str) return -1;
+    return converts_exactly(str.get()) ? 1 : 0;
+}
 
-int capture(const Call& call, PyObject* text) {
-    static DictSlot listener_slot, str_slot;
-    static ClassSlot registry_slot;
-    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
-    if (!cls) return -1;
-    Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
-    if (!registry) return -1;
+/// Appends `text` to one listener's content.
+int hand_to(const Call& call, PyObject* listener, PyObject* text, int exact) {
+    const int done = exact ? append_plain(listener, text) : 0;
+    if (done < 0) return -1;
+    return done == 0 ? append_general(call, listener, text) : 0;
+}
 
+/// Hands `text` to every listener of `registry`, which is not known to be empty.
+int capture_into(const Call& call, PyObject* registry, PyObject* text) {
+    // One open listener, the usual case: held for the write, no snapshot needed.
+    if (PyList_CheckExact(registry) && PyList_GET_SIZE(registry) == 1) {
+        Ref listener = Ref::retain(PyList_GET_ITEM(registry, 0));
+        const int exact = skips_conversion(call, text);
+        return exact < 0 ? -1 : hand_to(call, listener.get(), text, exact);
+    }
     // A snapshot of the registry: listeners may open or close while the text
     // is handed out (a subclass's attribute assignment may print, or close a
     // listener). Every listener open when the write began gets the text once;
     // none is skipped because an earlier one left the list.
     Snapshot open;
-    if (PyList_CheckExact(registry.get())) {
-        const Py_ssize_t n = PyList_GET_SIZE(registry.get());
-        if (n == 0) return 0;
-        for (Py_ssize_t i = 0; i < n; ++i) open.push(Ref::retain(PyList_GET_ITEM(registry.get(), i)));
+    if (PyList_CheckExact(registry)) {
+        const Py_ssize_t n = PyList_GET_SIZE(registry);
+        for (Py_ssize_t i = 0; i < n; ++i) open.push(Ref::retain(PyList_GET_ITEM(registry, i)));
     } else {
-        Ref it = Ref::adopt(PyObject_GetIter(registry.get()));
+        Ref it = Ref::adopt(PyObject_GetIter(registry));
         if (!it) return -1;
         while (Ref item = Ref::adopt(PyIter_Next(it.get()))) open.push(std::move(item));
         if (PyErr_Occurred()) return -1;
     }
-    registry.reset();
-
-    // The text can skip the conversion when converting cannot change it.
-    bool exact = false;
-    if (PyUnicode_CheckExact(text)) {
-        Ref str = cached_global(str_slot, call, names::str);
-        if (!str) return -1;
-        exact = converts_exactly(str.get());
-    }
-    for (std::size_t i = 0; i < open.size(); ++i) {
-        PyObject* listener = open[i];
-        int done = exact ? append_plain(listener, text) : 0;
-        if (done < 0) return -1;
-        if (done == 0 && append_general(call, listener, text) < 0) return -1;
-    }
+    const int exact = skips_conversion(call, text);
+    if (exact < 0) return -1;
+    for (std::size_t i = 0; i < open.size(); ++i)
+        if (hand_to(call, open[i], text, exact) < 0) return -1;
     return 0;
+}
+
+}  // namespace
+
+int capture(const Call& call, PyObject* text) {
+    static DictSlot listener_slot, registry_slot;
+    Ref cls = cached_global(listener_slot, call, names::terminal_listener);
+    if (!cls) return -1;
+    Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
+    if (!registry) return -1;
+    // No listener open: the usual case, and nothing more to do.
+    if (PyList_CheckExact(registry.get()) && PyList_GET_SIZE(registry.get()) == 0) return 0;
+    return capture_into(call, registry.get(), text);
 }
 
 }  // namespace qel::terminal

@@ -2,6 +2,7 @@
 // `terminal_listener.listeners`; the writers append to every one in it.
 #include "module/names.hpp"
 #include "terminal/capture.hpp"
+#include "terminal/content_reserve.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
 #include "text/escape.hpp"
@@ -76,6 +77,7 @@ Ref close_impl(const Call& call) {
     // a listener not in the registry gets the list's ValueError and no notice.
     Ref removed = Ref::adopt(PyObject_CallMethodOneArg(listeners.get(), remove_name.get(), self));
     if (!removed) return {};
+    forget_content(self);
     if (closing_notice_if_logging(call, self) < 0) return {};
     return none();
 }

@@ -7,6 +7,8 @@
 #include "terminal/terminal.hpp"
 #include "text/colors.hpp"
 
+#include <cstring>
+
 namespace qel::terminal {
 namespace {
 
@@ -26,17 +28,24 @@ Ref wrap_bold_red(PyObject* text) {
         if (!left) return {};
         return Ref::adopt(PyNumber_Add(left.get(), tail));
     }
+    if (compat::unicode_ready(text) < 0) return {};
     const Py_ssize_t nh = PyUnicode_GET_LENGTH(head);
     const Py_ssize_t nt = PyUnicode_GET_LENGTH(tail);
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    // The head and tail are ASCII, so the result has the text's own width and
+    // the text is copied as one block.
     Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(text);
     if (maxchar < 127) maxchar = 127;
     Ref out = Ref::adopt(PyUnicode_New(nh + n + nt, maxchar));
     if (!out) return {};
-    if (PyUnicode_CopyCharacters(out.get(), 0, head, 0, nh) < 0 ||
-        PyUnicode_CopyCharacters(out.get(), nh, text, 0, n) < 0 ||
-        PyUnicode_CopyCharacters(out.get(), nh + n, tail, 0, nt) < 0)
-        return {};
+    const auto kind = PyUnicode_KIND(out.get());
+    void* data = PyUnicode_DATA(out.get());
+    const Py_UCS1* h = PyUnicode_1BYTE_DATA(head);
+    const Py_UCS1* t = PyUnicode_1BYTE_DATA(tail);
+    for (Py_ssize_t i = 0; i < nh; ++i) PyUnicode_WRITE(kind, data, i, h[i]);
+    std::memcpy(static_cast<char*>(data) + static_cast<std::size_t>(nh) * kind, PyUnicode_DATA(text),
+                static_cast<std::size_t>(n) * kind);
+    for (Py_ssize_t i = 0; i < nt; ++i) PyUnicode_WRITE(kind, data, nh + n + i, t[i]);
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include "text/color_strip.hpp"
+#include "text/simd.hpp"
 
 #include <cstring>
 #include <type_traits>
@@ -51,6 +52,38 @@ inline Py_ssize_t next_escape(const C* s, Py_ssize_t from, Py_ssize_t n) {
     }
 }
 
+/// Copies s[i:] to `w` up to the next escape (or the end), advancing both.
+template <class C>
+inline void copy_to_next_escape(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w) {
+#if QEL_TEXT_SIMD
+    // A block of two vectors at a time: stored whole, then `w` advanced only
+    // past what precedes an escape (the rest is stored again later). The
+    // output never runs ahead of the input, so the stores stay in bounds.
+    constexpr Py_ssize_t per = simd::lanes<C>;
+    constexpr Py_ssize_t block = 2 * per;
+    const simd::Vec escapes = simd::splat<C>(esc);
+    while (i + block <= n) {
+        const simd::Vec low = simd::load(s + i), high = simd::load(s + i + per);
+        simd::store(w, low);
+        simd::store(w + per, high);
+        const unsigned marked = simd::byte_mask(simd::equal<C>(low, escapes)) |
+                                simd::byte_mask(simd::equal<C>(high, escapes)) << 16;
+        if (marked) {
+            const Py_ssize_t j = simd::first_unit<C>(marked);
+            w += j;
+            i += j;
+            return;
+        }
+        w += block;
+        i += block;
+    }
+#endif
+    const Py_ssize_t next = next_escape(s, i, n);
+    std::memcpy(w, s + i, static_cast<std::size_t>(next - i) * sizeof(C));
+    w += next - i;
+    i = next;
+}
+
 template <class C>
 Ref strip_kernel(PyObject* text, bool& sequential_needed) {
     const C* s = static_cast<const C*>(PyUnicode_DATA(text));
@@ -66,6 +99,7 @@ Ref strip_kernel(PyObject* text, bool& sequential_needed) {
     w += i;
     Py_ssize_t last_kept_escape = -8;  // output index of the last escape kept (far away at first)
     while (i < n) {
+        // s[i] is an escape.
         if (code_at(s, i, n)) {
             // The removed code joins what precedes it to what follows; a new
             // code can only form if an escape kept within the last four
@@ -80,10 +114,7 @@ Ref strip_kernel(PyObject* text, bool& sequential_needed) {
             last_kept_escape = w - begin;
             *w++ = s[i++];
         }
-        const Py_ssize_t next = next_escape(s, i, n);
-        std::memcpy(w, s + i, static_cast<std::size_t>(next - i) * sizeof(C));
-        w += next - i;
-        i = next;
+        copy_to_next_escape(s, i, n, w);
     }
     // Shrinking the new string in place keeps its kind, which stays right:
     // only ASCII characters were removed.

@@ -6,120 +6,6 @@
 namespace qel::text {
 namespace {
 
-// ---- escape display form ------------------------------------------------------
-
-/// Extra characters a code unit needs in the display form. Written as plain
-/// comparisons so the compiler can test many characters at once.
-template <class C>
-inline unsigned extra_for(C c) {
-    return unsigned(c == '\\') + unsigned(c == '"') + unsigned(c == '\r') + unsigned(c == '\n') +
-           unsigned(c == '\t') + 2u * unsigned(c == 0x1b);
-}
-
-constexpr Py_ssize_t block = 32;
-
-template <class C>
-Py_ssize_t display_size(const C* s, Py_ssize_t n) {
-    Py_ssize_t extra = 0;
-    Py_ssize_t i = 0;
-    for (; i + block <= n; i += block) {
-        unsigned sum = 0;
-        for (Py_ssize_t j = 0; j < block; ++j) sum += extra_for(s[i + j]);
-        extra += sum;
-    }
-    for (; i < n; ++i) extra += extra_for(s[i]);
-    return n + extra;
-}
-
-/// The display form of each ASCII character: up to three units, and how many.
-struct DisplayForms {
-    unsigned char unit[128][3] = {};
-    unsigned char size[128] = {};
-    constexpr DisplayForms() {
-        for (unsigned c = 0; c < 128; ++c) {
-            unit[c][0] = static_cast<unsigned char>(c);
-            size[c] = 1;
-        }
-        set('\\', "\\\\");
-        set('"', "\\\"");
-        set('\r', "\\r");
-        set('\n', "\\n");
-        set('\t', "\\t");
-        set(0x1b, "\\33");
-    }
-    constexpr void set(unsigned c, const char* form) {
-        unsigned char n = 0;
-        for (; form[n]; ++n) unit[c][n] = static_cast<unsigned char>(form[n]);
-        size[c] = n;
-    }
-};
-constexpr DisplayForms display_forms;
-
-/// Writes one character's display form. Always stores three units, so at
-/// least two units of room must follow the form itself; no branch depends on
-/// the text, which keeps text dense with escapes fast.
-template <class C>
-inline C* write_one_padded(C c, C* out) {
-    const bool ascii = c < 128;
-    const unsigned k = ascii ? static_cast<unsigned>(c) : 0u;
-    out[0] = ascii ? static_cast<C>(display_forms.unit[k][0]) : c;
-    out[1] = static_cast<C>(display_forms.unit[k][1]);
-    out[2] = static_cast<C>(display_forms.unit[k][2]);
-    return out + (ascii ? display_forms.size[k] : 1);
-}
-
-template <class C>
-inline C* write_one(C c, C* out) {
-    if (c >= 128) {
-        *out = c;
-        return out + 1;
-    }
-    for (unsigned j = 0; j < display_forms.size[c]; ++j) out[j] = static_cast<C>(display_forms.unit[c][j]);
-    return out + display_forms.size[c];
-}
-
-template <class C>
-void write_display(const C* s, Py_ssize_t n, C* out) {
-    // Every character takes at least one unit, so while two more characters
-    // follow there is room for the padded write.
-    const Py_ssize_t padded_end = n - 2;
-    Py_ssize_t i = 0;
-    for (; i + block <= padded_end; i += block) {
-        unsigned any = 0;
-        for (Py_ssize_t j = 0; j < block; ++j) any |= extra_for(s[i + j]);
-        if (!any) {
-            // Most text has nothing to escape: copy the whole block.
-            std::memcpy(out, s + i, block * sizeof(C));
-            out += block;
-        } else {
-            for (Py_ssize_t j = 0; j < block; ++j) out = write_one_padded(s[i + j], out);
-        }
-    }
-    for (; i < padded_end; ++i) out = write_one_padded(s[i], out);
-    for (; i < n; ++i) out = write_one(s[i], out);
-}
-
-template <class C>
-void write_ascii(C*& out, std::string_view s) {
-    for (char ch : s) *out++ = static_cast<C>(ch);
-}
-
-template <class C>
-Ref display_kernel(PyObject* text, std::string_view prefix, std::string_view suffix) {
-    const C* s = static_cast<const C*>(PyUnicode_DATA(text));
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    const Py_ssize_t size = static_cast<Py_ssize_t>(prefix.size() + suffix.size()) + display_size(s, n);
-    // The added characters are ASCII, so the result keeps the text's kind.
-    Ref out = Ref::adopt(PyUnicode_New(size, PyUnicode_MAX_CHAR_VALUE(text)));
-    if (!out) return {};
-    C* w = static_cast<C*>(PyUnicode_DATA(out.get()));
-    write_ascii(w, prefix);
-    write_display(s, n, w);
-    w += size - static_cast<Py_ssize_t>(prefix.size() + suffix.size());
-    write_ascii(w, suffix);
-    return out;
-}
-
 // ---- \x and \u escapes --------------------------------------------------------
 
 constexpr char hex_digits[] = "0123456789abcdef";
@@ -207,13 +93,6 @@ int hex_value(Py_UCS4 c) {
 }
 
 }  // namespace
-
-Ref escape_display(PyObject* text, std::string_view prefix, std::string_view suffix) {
-    return by_kind(text, [&](auto* tag) {
-        using C = std::remove_pointer_t<decltype(tag)>;
-        return display_kernel<C>(text, prefix, suffix);
-    });
-}
 
 Ref unicode_escapes(PyObject* text, bool ifx) {
     return by_kind(text, [&](auto* tag) {
