@@ -153,6 +153,11 @@ int capture_into(const Call& call, PyObject* registry, PyObject* text) {
 
 int capture(const Call& call, PyObject* text) {
     static DictSlot listener_slot, registry_slot;
+    // No listener open, as last seen and unchanged since: nothing to do.
+    if (PyObject* known = listener_slot.hit(call.globals_dict()); known && PyType_CheckExact(known)) {
+        PyObject* registry = registry_slot.hit(reinterpret_cast<PyTypeObject*>(known)->tp_dict);
+        if (registry && PyList_CheckExact(registry) && PyList_GET_SIZE(registry) == 0) return 0;
+    }
     Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
