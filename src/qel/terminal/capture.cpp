@@ -106,11 +106,18 @@ private:
 /// it: 1 or 0, or -1 with an exception set.
 int skips_conversion(const Call& call, PyObject* text) {
     static DictSlot str_slot;
+    static TypeSlot exact_type;  // the last `str` found to convert exactly, at its version
     if (!PyUnicode_CheckExact(text)) return 0;
     if (compat::unicode_ready(text) < 0) return -1;
+    // The module's `str` as last seen, unchanged since: the same answer.
+    if (PyObject* known = str_slot.hit(call.globals_dict()); known && PyType_Check(known))
+        if (exact_type.hit(reinterpret_cast<PyTypeObject*>(known))) return 1;
     Ref str = cached_global(str_slot, call, names::str);
     if (!str) return -1;
-    return converts_exactly(str.get()) ? 1 : 0;
+    if (!converts_exactly(str.get())) return 0;
+    auto* type = reinterpret_cast<PyTypeObject*>(str.get());
+    if (const unsigned int tag = compat::type_version(type)) exact_type = TypeSlot{type, tag};
+    return 1;
 }
 
 /// Appends `text` to one listener's content.
