@@ -570,3 +570,19 @@ sys.stdout = real
 report(freed_at_least_captured=freed >= 200 * 10000)
 """)
     assert r == {"freed_at_least_captured": True}
+
+
+def test_capture_follows_a_changed_str_class():
+    """Giving the module's str its own constructor after captures took the
+    shortcut makes later captures convert through it."""
+    _, _, r = scenario("""
+t = qel.terminal_listener()
+for _ in range(3):
+    sys.stdout.write("a")
+qel.str.__new__ = lambda cls, text="": str.__new__(cls, text.upper())
+sys.stdout.write("b")
+del qel.str.__new__
+sys.stdout.write("c")
+report(content=t.read())
+""")
+    assert r == {"content": "aaaBc"}

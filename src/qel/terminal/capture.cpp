@@ -106,11 +106,18 @@ private:
 /// it: 1 or 0, or -1 with an exception set.
 int skips_conversion(const Call& call, PyObject* text) {
     static DictSlot str_slot;
+    static TypeSlot exact_type;  // the last `str` found to convert exactly, at its version
     if (!PyUnicode_CheckExact(text)) return 0;
     if (compat::unicode_ready(text) < 0) return -1;
+    // The module's `str` as last seen, unchanged since: the same answer.
+    if (PyObject* known = str_slot.hit(call.globals_dict()); known && PyType_Check(known))
+        if (exact_type.hit(reinterpret_cast<PyTypeObject*>(known))) return 1;
     Ref str = cached_global(str_slot, call, names::str);
     if (!str) return -1;
-    return converts_exactly(str.get()) ? 1 : 0;
+    if (!converts_exactly(str.get())) return 0;
+    auto* type = reinterpret_cast<PyTypeObject*>(str.get());
+    if (const unsigned int tag = compat::type_version(type)) exact_type = TypeSlot{type, tag};
+    return 1;
 }
 
 /// Appends `text` to one listener's content.
@@ -153,6 +160,11 @@ int capture_into(const Call& call, PyObject* registry, PyObject* text) {
 
 int capture(const Call& call, PyObject* text) {
     static DictSlot listener_slot, registry_slot;
+    // No listener open, as last seen and unchanged since: nothing to do.
+    if (PyObject* known = listener_slot.hit(call.globals_dict()); known && PyType_CheckExact(known)) {
+        PyObject* registry = registry_slot.hit(reinterpret_cast<PyTypeObject*>(known)->tp_dict);
+        if (registry && PyList_CheckExact(registry) && PyList_GET_SIZE(registry) == 0) return 0;
+    }
     Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);

@@ -46,6 +46,16 @@ struct TypeSlot {
 struct InstanceSlot {
     TypeSlot type;
     DictSlot item;
+
+    /// The remembered value when `obj`'s class and instance dict are those
+    /// remembered, both unchanged, else null. A remembered class was checked
+    /// for the generic attribute protocol and a fixed dict offset.
+    PyObject* hit(PyObject* obj) const {
+        PyTypeObject* t = Py_TYPE(obj);
+        if (!type.hit(t)) return nullptr;
+        PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + t->tp_dictoffset);
+        return dict ? item.hit(dict) : nullptr;
+    }
 };
 
 Ref cached_global_miss(DictSlot& slot, const Call& call, const Name& name);
@@ -72,14 +82,7 @@ inline Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name&
 /// the `vanilla_write` set on a stream object), remembered when the object uses
 /// the generic attribute protocol and its class defines nothing of that name.
 inline Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Name& name) {
-    PyTypeObject* type = Py_TYPE(obj);
-    // A remembered class was checked for the generic protocol and a fixed
-    // dict offset when it was remembered, and is unchanged since.
-    if (slot.type.hit(type)) {
-        PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + type->tp_dictoffset);
-        if (dict)
-            if (PyObject* v = slot.item.hit(dict)) return Ref::retain(v);
-    }
+    if (PyObject* v = slot.hit(obj)) return Ref::retain(v);
     return cached_instance_attribute_miss(slot, obj, name);
 }
 

@@ -30,6 +30,38 @@ StreamSlots& slots_for(const Name& stream_name) {
     return &stream_name == &stdout_name ? out : err;
 }
 
+/// sys.<stream>.vanilla_write as last looked up, when every dict on the way
+/// is unchanged since; borrowed (nothing runs between the checks and its
+/// use), or null.
+PyObject* remembered_write(const StreamSlots& slots, const Call& call) {
+    PyObject* sys = slots.sys.hit(call.globals_dict());
+    if (!sys || !PyModule_CheckExact(sys)) return nullptr;
+    PyObject* stream = slots.stream.hit(PyModule_GetDict(sys));
+    return stream ? slots.vanilla_write.hit(stream) : nullptr;
+}
+
+/// write(text). A built-in method of one argument (a stream's own write) is
+/// called through its C function, as the interpreter's call would end up,
+/// with the same checks of what it returns.
+int call_write(PyObject* write, PyObject* text) {
+    Ref result;
+    if (PyCFunction_CheckExact(write) && PyCFunction_GET_FLAGS(write) == METH_O) {
+        result = Ref::adopt(PyCFunction_GET_FUNCTION(write)(PyCFunction_GET_SELF(write), text));
+        if (!result && !PyErr_Occurred()) {
+            PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", write);
+        } else if (result && PyErr_Occurred()) {
+            result.reset();
+            PyErr_Clear();
+            PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", write);
+        }
+    } else {
+        // Slot 0 is scratch space the callee may use to bind self without copying.
+        PyObject* args[2] = {nullptr, text};
+        result = Ref::adopt(PyObject_Vectorcall(write, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+    }
+    return result ? 0 : -1;
+}
+
 }  // namespace
 
 int write_through(const Call& call, const Name& stream_name, PyObject* text) {
@@ -37,17 +69,18 @@ int write_through(const Call& call, const Name& stream_name, PyObject* text) {
     // the stream's vanilla_write moves the output at once (the cache only
     // remembers answers while their dicts are unchanged).
     StreamSlots& slots = slots_for(stream_name);
-    Ref sys = cached_global(slots.sys, call, names::sys);
-    if (!sys) return -1;
-    Ref stream = cached_module_attribute(slots.stream, sys.get(), stream_name);
-    if (!stream) return -1;
-    Ref write = cached_instance_attribute(slots.vanilla_write, stream.get(), vanilla_write_name);
-    if (!write) return -1;
-    // Slot 0 is scratch space the callee may use to bind self without copying.
-    PyObject* args[2] = {nullptr, text};
-    Ref result = Ref::adopt(
-        PyObject_Vectorcall(write.get(), args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-    return result ? 0 : -1;
+    Ref write;
+    if (PyObject* known = remembered_write(slots, call)) {
+        write = Ref::retain(known);  // held for the call, which may rebind anything
+    } else {
+        Ref sys = cached_global(slots.sys, call, names::sys);
+        if (!sys) return -1;
+        Ref stream = cached_module_attribute(slots.stream, sys.get(), stream_name);
+        if (!stream) return -1;
+        write = cached_instance_attribute(slots.vanilla_write, stream.get(), vanilla_write_name);
+        if (!write) return -1;
+    }
+    return call_write(write.get(), text);
 }
 
 int keep_vanilla_write(PyObject* stream) {
