@@ -100,7 +100,7 @@ sys.stdout.vanilla_write("runs %d" % runs[0])
 
 
 def test_writers_listener_and_message_line_with_any_value():
-    result = run_python(WRITER_FUZZ.format(tests=TESTS), timeout=300)
+    result = run_python(WRITER_FUZZ.format(tests=TESTS), timeout=max(300, EXAMPLES))
     assert result.out.decode().endswith(f"runs {EXAMPLES}")
 
 
