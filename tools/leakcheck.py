@@ -209,6 +209,25 @@ OPERATIONS = {
 }
 
 
+def leaky_rd(a, b):
+    """A stand-in for qel.rd that leaks the string it makes: one reference too many."""
+    import ctypes
+    text = "%d..%d" % (a, b)
+    ctypes.pythonapi.Py_IncRef(ctypes.py_object(text))
+    return a
+
+
+def planted_leak():
+    # Called from the module's qe_addcolor, so the leaked strings are allocated
+    # under a frame of qel, as a leak of the module's own would be.
+    saved = qel.rd
+    qel.rd = leaky_rd
+    try:
+        S("ab").qe_addcolor()
+    finally:
+        qel.rd = saved
+
+
 def grows(op, rounds):
     for _ in range(20):
         op()
@@ -225,13 +244,12 @@ def main():
     parser.add_argument("--rounds", type=int, default=20000)
     parser.add_argument("--only", default="")
     parser.add_argument("--plant-leak", action="store_true",
-                        help="add an operation that keeps one object per call, to see the check fail")
+                        help="add an operation that leaks under a frame of qel, to see the checks fail")
     parser.add_argument("--exercise", action="store_true",
                         help="only run the operations, without tracemalloc (for tools/sanitize.py)")
     args = parser.parse_args()
     if args.plant_leak:
-        kept = []
-        OPERATIONS["planted leak"] = lambda: kept.append(S("x") + "y")
+        OPERATIONS["planted leak"] = planted_leak
     limit = max(4096, args.rounds // 2)
 
     if args.exercise:

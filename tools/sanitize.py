@@ -95,6 +95,8 @@ def main():
     parser.add_argument("--python", default=sys.executable, help="interpreter to build and test with")
     parser.add_argument("--keep", help="keep the virtual environment and reports in this directory")
     parser.add_argument("--rounds", type=int, default=100, help="calls of each operation in the second pass")
+    parser.add_argument("--plant-leak", action="store_true",
+                        help="only the second pass, with an operation that leaks: the run must then fail")
     args, pytest_args = parser.parse_known_args()
 
     work = args.keep or tempfile.mkdtemp(prefix="qel-sanitize-")
@@ -131,13 +133,17 @@ def main():
         return (status, *parse(reports, module_file))
 
     # 1. The whole suite: memory errors anywhere, leaks with a frame of the module.
-    suite = run("suite", [vpy, "-m", "pytest", "-q", "-p", "no:cacheprovider", *pytest_args], False)
+    passes = []
+    if not args.plant_leak:
+        passes.append(("suite", run("suite", [vpy, "-m", "pytest", "-q", "-p", "no:cacheprovider", *pytest_args],
+                                    False)))
     # 2. Every operation, on success and failure paths, with full allocation stacks.
-    ops = run("operations", [vpy, os.path.join(ROOT, "tools", "leakcheck.py"), "--exercise",
-                             "--rounds", str(args.rounds)], True)
+    planted = ["--plant-leak"] if args.plant_leak else []
+    passes.append(("operations", run("operations", [vpy, os.path.join(ROOT, "tools", "leakcheck.py"), "--exercise",
+                                                    "--rounds", str(args.rounds), *planted], True)))
 
     failed = False
-    for name, (status, errors, ours, theirs) in (("suite", suite), ("operations", ops)):
+    for name, (status, errors, ours, theirs) in passes:
         for block in errors + ours:
             print(block, "\n", file=sys.stderr)
         print(f"sanitizer {name}: exit {status}; {len(errors)} memory errors, {len(ours)} leaks in qel "
