@@ -219,3 +219,51 @@ def test_json_methods_with_any_self(name, self, data):
     elif name == "__init__" and args:
         assert isinstance(error, (RuntimeError, Hostile, TypeError))
 
+
+
+# ---- keyword arguments ------------------------------------------------------------------------
+
+KEYWORD_TARGETS = {  # callable, its parameter names
+    "qe_remove": (lambda: S("xax").qe_remove, ["to_rm", "times"]),
+    "qe_decode": (lambda: S("a").qe_decode, ["encoding"]),
+    "hut": (lambda: qel.__string__.hut, ["Str"]),
+    "listener": (lambda: qel.terminal_listener, ["log"]),
+    "json": (lambda: qel.json, ["data"]),
+    "update": (lambda: qel.json({}).update, ["value"]),
+    "numberOfSteps": (lambda: qel.Solution.numberOfSteps, ["num", "numc"]),
+    "rdletters": (lambda: qel.rdletters, ["lt", "up"]),
+    "multiple": (lambda: qel.multiple, ["num", "max", "min"]),
+    "send": (lambda: qel.qel_send_message, []),
+}
+
+
+class HostileName(str):
+    """A keyword name whose comparison and hash misbehave: names are compared as text."""
+
+    def __eq__(self, other):
+        raise Hostile("__eq__")
+
+    def __hash__(self):
+        return str.__hash__(self)
+
+
+@pytest.mark.parametrize("name", list(KEYWORD_TARGETS))
+@fuzz_settings
+@given(data=st.data())
+def test_keyword_arguments(name, data):
+    function, params = KEYWORD_TARGETS[name]
+    names = st.one_of(st.sampled_from(params or ["text"]), texts)
+    kwargs = {}
+    for key, hostile, value in data.draw(st.lists(st.tuples(names, st.booleans(), values()), max_size=3)):
+        try:
+            kwargs[HostileName(key) if hostile else key] = value
+        except Hostile:  # two equal names: the dict compared them
+            pass
+    small = {k: (v if type(v) is not int or abs(v) < 1000 else 3) for k, v in kwargs.items()}
+    plain_names = [str.__str__(k) for k in small]
+    with captured():
+        result, error = call(lambda: function()(**small))
+    if any(k not in params for k in plain_names):
+        assert type(error) is TypeError and "keyword argument" in str(error)
+    if name == "listener" and error is None:
+        result.close()
