@@ -3,7 +3,7 @@
 
     python tools/fuzz.py [--examples N] [pytest arguments...]
 
-Runs tests/test_fuzz.py and the writer fuzz of tests/test_reliability.py with
+Runs tests/test_fuzz.py and the writer and namespace fuzz of tests/test_reliability.py with
 QEL_FUZZ_EXAMPLES=N (default 5000 per callable; the normal test run uses 60).
 Uses the installed qel; run from a virtual environment where it is installed.
 """
@@ -22,6 +22,7 @@ def main():
     env = dict(os.environ, QEL_FUZZ_EXAMPLES=str(args.examples))
     command = [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
                "tests/test_fuzz.py", "tests/test_reliability.py::test_writers_listener_and_message_line_with_any_value",
+               "tests/test_reliability.py::test_module_names_rebound_to_anything",
                *pytest_args]
     return subprocess.run(command, cwd=ROOT, env=env).returncode
 

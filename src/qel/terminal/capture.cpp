@@ -130,8 +130,7 @@ private:
 }  // namespace
 
 int capture(const Call& call, PyObject* text) {
-    static DictSlot listener_slot, str_slot;
-    static ClassSlot registry_slot;
+    static DictSlot listener_slot, str_slot, registry_slot;
     Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);

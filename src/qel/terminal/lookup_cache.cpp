@@ -106,18 +106,20 @@ Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Name& nam
     return Ref::adopt(PyObject_GetAttr(obj, name.get()));
 }
 
-Ref cached_class_attribute(ClassSlot& slot, PyObject* cls, const Name& name) {
-    // `type` itself defines no such name, so for a class whose metaclass is
-    // exactly `type` the attribute found along its MRO is the answer, when it
-    // is no descriptor.
+Ref cached_class_attribute(DictSlot& slot, PyObject* cls, const Name& name) {
+    // For a class whose metaclass is exactly `type`, an entry of the class's
+    // own dict that is no descriptor is what attribute access finds (`type`
+    // defines no such name, and the class comes first in its own MRO). The
+    // entry is remembered by the dict's version, never by the class's version
+    // tag: assigning a class attribute replaces the dict entry and releases
+    // the old value before the tag is invalidated, so a finalizer that runs
+    // then (and writes) would otherwise be handed the value being freed.
     if (PyType_CheckExact(cls)) {
-        auto* type = reinterpret_cast<PyTypeObject*>(cls);
-        const unsigned int tag = type_tag(type);
-        if (tag != 0 && slot.type == type && slot.tag == tag) return Ref::retain(slot.value);
-        PyObject* found = _PyType_Lookup(type, name.get());
-        if (found && Py_TYPE(found)->tp_descr_get == nullptr) {
-            if (tag != 0 && type_tag(type) == tag) slot = ClassSlot{type, tag, found};
-            return Ref::retain(found);
+        PyObject* own = reinterpret_cast<PyTypeObject*>(cls)->tp_dict;
+        if (own && PyDict_Check(own)) {
+            Ref value = cached_item(slot, own, name.get());
+            if (value && Py_TYPE(value.get())->tp_descr_get == nullptr) return value;
+            if (!value && PyErr_Occurred()) return {};
         }
     }
     return Ref::adopt(PyObject_GetAttr(cls, name.get()));

@@ -39,13 +39,6 @@ struct InstanceSlot {
     DictSlot item;
 };
 
-/// A class attribute that is no descriptor, remembered for the class version.
-struct ClassSlot {
-    PyTypeObject* type = nullptr;   // identity only
-    unsigned int tag = 0;
-    PyObject* value = nullptr;      // borrowed from the class; valid only on a match
-};
-
 /// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
 /// absent (no error set) or on error (error set).
 Ref cached_item(DictSlot& slot, PyObject* dict, PyObject* key);
@@ -62,7 +55,8 @@ Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name);
 Ref cached_instance_attribute(InstanceSlot& slot, PyObject* obj, const Name& name);
 
 /// getattr(cls, name) for a class whose metaclass is `type` itself and whose
-/// attribute is a plain value (the listener registry), remembered.
-Ref cached_class_attribute(ClassSlot& slot, PyObject* cls, const Name& name);
+/// own dict holds the attribute as a plain value (the listener registry),
+/// remembered as an entry of that dict.
+Ref cached_class_attribute(DictSlot& slot, PyObject* cls, const Name& name);
 
 }  // namespace qel::terminal
