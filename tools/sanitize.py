@@ -60,11 +60,20 @@ def build(python, venv):
     vpy = os.path.join(venv, "bin", "python")
     sh(vpy, "-m", "pip", "install", "-q", "--upgrade", "pip")
     sh(vpy, "-m", "pip", "install", "-q", "scikit-build-core", "pytest", "hypothesis", "urllib3", "trustme")
+    # The options also go in the environment, which a caller (CI) may already
+    # use for CMake definitions of its own.
+    env = dict(os.environ, SKBUILD_CMAKE_DEFINE="QEL_SANITIZE=ON;QEL_WERROR=ON")
     sh(vpy, "-m", "pip", "install", "-q", "--no-build-isolation",
        "-C", f"build-dir={os.path.join(venv, 'build')}",
        "-C", "cmake.define.QEL_SANITIZE=ON", "-C", "cmake.define.QEL_WERROR=ON",
-       "-C", "cmake.build-type=RelWithDebInfo", ROOT)
+       "-C", "cmake.build-type=RelWithDebInfo", ROOT, env=env)
     return vpy
+
+
+def instrumented(module_file):
+    """Whether the built module calls into the sanitizer runtime."""
+    out = subprocess.run(["nm", "-D", "--undefined-only", module_file], capture_output=True, text=True)
+    return "__asan_init" in out.stdout or "__asan_report" in out.stdout
 
 
 LEAK_HEAD = re.compile(r"^(Direct|Indirect) leak of (\d+) byte\(s\) in (\d+) object\(s\) allocated from:", re.M)
@@ -109,6 +118,8 @@ def main():
         [vpy, "-c", "import importlib.util; print(importlib.util.find_spec('qel').origin)"],
         capture_output=True, text=True, check=True).stdout.strip()
 
+    if not instrumented(module_file):
+        sys.exit(f"{module_file} was not built with AddressSanitizer")
     preload = runtime()
     suppressions = os.path.join(ROOT, "tools", "lsan-python.supp")
 
