@@ -270,8 +270,22 @@ PLACES = [(qel, n) for n in ("str", "rd", "__string__", "print_stack", "qel_send
                              "json", "sys", "terminal_listener", "ascii_uppercase", "Json")]
 PLACES += [(qel.__string__, "fcolor"), (qel.__string__, "color"), (qel.vanilla, "str"),
            (qel.vanilla, "json"), (L, "listeners"), (L, "content")]
+class Loud:  # writes when finalized: while the name it was bound to is rebound
+    def __del__(self):
+        print("finalized")
+        sys.stderr.write("finalized")
+
+def open_listeners(n):
+    made = [L() for _ in range(n)]
+    for t in made:    # only the list drawn here will hold them
+        L.listeners.remove(t)
+    return made
+
 replacements = st.one_of(
     values(),
+    st.builds(Loud),
+    st.lists(st.builds(Loud), max_size=3),
+    st.integers(0, 3).map(open_listeners),
     values().map(lambda v: (lambda *a, **k: v)),
     st.just(raising),
     st.lists(values(), max_size=8),
@@ -309,8 +323,10 @@ def rebound(places, data):
     saved = [(holder, name, holder.__dict__[name]) for holder, name in places]
     listeners = list(L.listeners)
     try:
-        for holder, name in places:
-            setattr(holder, name, data.draw(replacements))
+        drawn = [data.draw(replacements) for _ in places]
+        for (holder, name), value in zip(places, drawn):
+            setattr(holder, name, value)
+        drawn = value = None  # the places hold the only references now
         sys.stdout = sys.stderr = Sink()
         for op in OPERATIONS:
             try:
