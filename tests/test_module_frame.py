@@ -1,4 +1,5 @@
 """The module object, its namespace and what importing it does (fresh interpreters)."""
+import os
 import shutil
 import subprocess
 import sys
@@ -110,8 +111,11 @@ print(qel.str("still fine").qe_remove("still "))
 def test_second_interpreter_gets_import_error(tmp_path):
     pytest.importorskip("_interpreters" if sys.version_info >= (3, 13) else "_xxsubinterpreters")
     out = tmp_path / "result.txt"
+    # A bare environment, but a sanitizer run (tools/sanitize.py) keeps its runtime.
+    kept = {k: os.environ[k] for k in ("LD_PRELOAD", "ASAN_OPTIONS", "LSAN_OPTIONS", "PYTHONMALLOC")
+            if k in os.environ}
     proc = subprocess.run([sys.executable, "-c", SUBINTERPRETER, str(out)], capture_output=True,
-                          env={"qel.no_info": "1", "PATH": "/usr/bin:/bin"})
+                          env={"qel.no_info": "1", "PATH": "/usr/bin:/bin", **kept})
     assert proc.returncode == 0, proc.stderr
     assert proc.stdout == b"fine\n"
     assert out.read_text(encoding="utf-8") == (

@@ -3,6 +3,7 @@
 #include "module/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/content_reserve.hpp"
+#include "terminal/lookup_cache.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
 #include "text/escape.hpp"
@@ -22,11 +23,16 @@ Name format_name{"format"};
 constexpr const char* opening_notice = "启动终端监听器. Start terminal listener.";
 constexpr const char* closing_notice = "关闭终端监听器. Turn off terminal listener.";
 
-/// `terminal_listener.listeners`, looked up now.
+/// `terminal_listener.listeners`, looked up now. Read from the class's own
+/// dict where it lives there: while the registry is being replaced, the old
+/// list is released before the interpreter's type attribute cache (3.9 to
+/// 3.12) forgets it, and a listener finalized by that release must not be
+/// handed the list that is being freed.
 Ref registry(const Call& call) {
+    static DictSlot slot;
     Ref cls = call.global(names::terminal_listener);
     if (!cls) return {};
-    return Ref::adopt(PyObject_GetAttr(cls.get(), listeners_name.get()));
+    return cached_class_attribute(slot, cls.get(), listeners_name);
 }
 
 /// qel_send_message(text), looked up now.
