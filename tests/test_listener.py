@@ -586,3 +586,20 @@ sys.stdout.write("c")
 report(content=t.read())
 """)
     assert r == {"content": "aaaBc"}
+
+
+def test_a_writer_writing_to_itself_ends_in_recursion_error():
+    """A stream whose vanilla_write is the writer itself recurses without any
+    Python frame in between; the call still ends in RecursionError."""
+    _, _, r = scenario("""
+real = sys.stdout.vanilla_write
+sys.stdout.vanilla_write = sys.stdout.write
+try:
+    sys.stdout.write("x")
+    outcome = "returned"
+except RecursionError:
+    outcome = "RecursionError"
+sys.stdout.vanilla_write = real
+report(outcome=outcome)
+""")
+    assert r == {"outcome": "RecursionError"}

@@ -19,6 +19,14 @@ namespace qel::compat {
 /// and by its current __qualname__ from 3.10 on.
 inline constexpr bool errors_use_qualname = PY_VERSION_HEX >= 0x030A0000;
 
+/// Whether one interpreter lock serialises all threads running Python code
+/// (every build we make, but not a free-threaded one).
+#ifdef Py_GIL_DISABLED
+inline constexpr bool one_lock_for_all_threads = false;
+#else
+inline constexpr bool one_lock_for_all_threads = true;
+#endif
+
 /// From 3.13 an unexpected keyword argument error suggests a close name.
 inline constexpr bool keyword_suggestions = PY_VERSION_HEX >= 0x030D0000;
 

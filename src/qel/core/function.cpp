@@ -7,6 +7,16 @@
 namespace qel {
 namespace {
 
+/// Calls of the module's functions now running, on all threads together
+/// (changed only while holding the interpreter lock). While there are fewer
+/// than `unguarded_calls`, no thread can be deep in a recursion through them,
+/// and the interpreter's recursion guard, a thread-state lookup on every
+/// call, can be left out; beyond that every further call takes it, so a
+/// runaway recursion (a writer whose `vanilla_write` is a writer) still ends
+/// in RecursionError rather than a stack overflow.
+Py_ssize_t running_calls = 0;
+constexpr Py_ssize_t unguarded_calls = 64;
+
 PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t nargsf,
                               PyObject* kwnames) noexcept {
     auto* f = reinterpret_cast<FunctionObject*>(callable);
@@ -19,8 +29,9 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
         if (bind_arguments(f, args, nargs, kwnames, slots) < 0) return nullptr;
         bound = slots;
     }
-    // Writers call other writers; guard native recursion as the interpreter does.
-    if (Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    const bool guarded = !compat::one_lock_for_all_threads || running_calls >= unguarded_calls;
+    if (guarded && Py_EnterRecursiveCall(" while calling a Python object")) return nullptr;
+    ++running_calls;
     PyObject* result = nullptr;
     try {
         result = f->definition->impl(Call(f, bound)).release();
@@ -29,7 +40,8 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     } catch (...) {
         PyErr_SetString(PyExc_SystemError, "qel: unexpected C++ exception");
     }
-    Py_LeaveRecursiveCall();
+    --running_calls;
+    if (guarded) Py_LeaveRecursiveCall();
     return result;
 }
 
