@@ -99,11 +99,6 @@ sys.stdout.vanilla_write("runs %d" % runs[0])
 """
 
 
-def test_writers_listener_and_message_line_with_any_value():
-    result = run_python(WRITER_FUZZ.format(tests=TESTS), timeout=max(300, EXAMPLES))
-    assert int(result.out.decode().rpartition("runs ")[2]) >= EXAMPLES
-
-
 # ---- replaced standard streams ------------------------------------------------------------
 
 ODD_STREAMS = """
@@ -344,8 +339,12 @@ sys.stdout.vanilla_write("runs %d" % runs[0])
 """
 
 
-def test_module_names_rebound_to_anything():
-    result = run_python(NAMESPACE_FUZZ.format(tests=TESTS), timeout=max(300, EXAMPLES))
+@pytest.mark.parametrize("fuzz", [
+    pytest.param(WRITER_FUZZ, id="writers, listener and message line with any value"),
+    pytest.param(NAMESPACE_FUZZ, id="module names rebound to anything"),
+])
+def test_child_fuzz(fuzz):
+    result = run_python(fuzz.format(tests=TESTS), timeout=max(300, EXAMPLES))
     assert int(result.out.decode().rpartition("runs ")[2]) >= EXAMPLES
 
 

@@ -21,8 +21,7 @@ def main():
     args, pytest_args = parser.parse_known_args()
     env = dict(os.environ, QEL_FUZZ_EXAMPLES=str(args.examples))
     command = [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider",
-               "tests/test_fuzz.py", "tests/test_reliability.py::test_writers_listener_and_message_line_with_any_value",
-               "tests/test_reliability.py::test_module_names_rebound_to_anything",
+               "tests/test_fuzz.py", "tests/test_reliability.py::test_child_fuzz",
                *pytest_args]
     return subprocess.run(command, cwd=ROOT, env=env).returncode
 

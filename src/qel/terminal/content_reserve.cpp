@@ -133,8 +133,8 @@ Ref grow(PyObject* dict, PyObject* content, PyObject* text, Py_ssize_t capacity,
     return grown;
 }
 
-/// content + text with new room; `held` says whether we hold the content too.
-int regrow(PyObject* dict, PyObject* content, PyObject* text, bool held) {
+/// content + text with new room; `held` is our reserve of the content, if any.
+int regrow(PyObject* dict, PyObject* content, PyObject* text, Reserve* held) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(content);
     const Py_ssize_t m = PyUnicode_GET_LENGTH(text);
     if (n > PY_SSIZE_T_MAX / 8 - m) return PyErr_NoMemory(), -1;
@@ -142,7 +142,7 @@ int regrow(PyObject* dict, PyObject* content, PyObject* text, bool held) {
     const bool in_place = compat::str_extendable(content, held ? 2 : 1) &&
                           PyUnicode_MAX_CHAR_VALUE(text) <= PyUnicode_MAX_CHAR_VALUE(content);
     // The old string is remembered no longer; the dict keeps it alive.
-    if (held) find_reserve(content)->str.reset();
+    if (held) held->str.reset();
     Ref grown = grow(dict, content, text, capacity, in_place);
     if (!grown && capacity > n + m && PyErr_ExceptionMatches(PyExc_MemoryError)) {
         PyErr_Clear();  // no room to spare: an exact fit will do
@@ -173,7 +173,7 @@ int append_to_content(PyObject* dict, PyObject* text) {
             return 1;
         }
     }
-    return regrow(dict, content, text, r != nullptr);
+    return regrow(dict, content, text, r);
 }
 
 void forget_content(PyObject* listener) {
