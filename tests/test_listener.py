@@ -590,16 +590,26 @@ report(content=t.read())
 
 def test_a_writer_writing_to_itself_ends_in_recursion_error():
     """A stream whose vanilla_write is the writer itself recurses without any
-    Python frame in between; the call still ends in RecursionError."""
+    Python frame in between; the call still ends in RecursionError. (It runs
+    on a thread with a large stack: instrumented builds such as the sanitizer
+    run use far more stack per native call than the interpreter's limit on
+    nested calls allows for.)"""
     _, _, r = scenario("""
-real = sys.stdout.vanilla_write
-sys.stdout.vanilla_write = sys.stdout.write
-try:
-    sys.stdout.write("x")
-    outcome = "returned"
-except RecursionError:
-    outcome = "RecursionError"
-sys.stdout.vanilla_write = real
-report(outcome=outcome)
+import threading
+outcome = []
+def recurse():
+    real = sys.stdout.vanilla_write
+    sys.stdout.vanilla_write = sys.stdout.write
+    try:
+        sys.stdout.write("x")
+        outcome.append("returned")
+    except RecursionError:
+        outcome.append("RecursionError")
+    sys.stdout.vanilla_write = real
+threading.stack_size(512 * 1024 * 1024)
+t = threading.Thread(target=recurse)
+t.start()
+t.join()
+report(outcome=outcome[0])
 """)
     assert r == {"outcome": "RecursionError"}
