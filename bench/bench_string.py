@@ -73,8 +73,13 @@ def py_addcolor(s):
     return Str(out + "\x1b[0m")
 
 
+def add_cmdline_args(cmd, args):
+    if args.only:
+        cmd.extend(("--only", args.only))
+
+
 def main():
-    runner = pyperf.Runner()
+    runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
     runner.argparser.add_argument("--only", default="", help="run only the jobs whose name contains this")
     args = runner.parse_args()
     text = mixed_text()

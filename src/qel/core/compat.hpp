@@ -134,6 +134,66 @@ inline void set_str_length(PyObject* s, Py_ssize_t length) {
     PyUnicode_WRITE(PyUnicode_KIND(s), PyUnicode_DATA(s), length, 0);
 }
 
+/// Whether adopt_str_data can make instances on this build: the layouts of
+/// 3.9 to 3.13 are known; other versions and free-threaded builds copy.
+#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+inline constexpr bool str_data_adoptable = true;
+#else
+inline constexpr bool str_data_adoptable = false;
+#endif
+
+/// A new instance of the str subclass `type` whose characters are `data`:
+/// `length` units of width `kind` and a terminating NUL, in a block from
+/// PyObject_Malloc that the instance takes over (it is freed here if the
+/// instance can't be made). The characters must be in their narrowest width;
+/// `ascii` says they are all below 128.
+///
+/// This is the instance the interpreter makes when a str subclass with the
+/// default constructor is called on a str -- the same fields, the characters
+/// in their own block -- without first making the str and copying it.
+/// Only for builds where str_data_adoptable is true.
+inline PyObject* adopt_str_data(PyTypeObject* type, void* data, Py_ssize_t length, int kind, bool ascii) {
+#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) {
+        PyObject_Free(data);
+        return nullptr;
+    }
+    auto* u = reinterpret_cast<PyUnicodeObject*>(self);
+    PyCompactUnicodeObject& compact = u->_base;
+    PyASCIIObject& head = compact._base;
+    head.length = length;
+    head.hash = -1;
+    head.state.interned = 0;
+    switch (kind) {  // constants, which the bit-field takes without narrowing
+        case PyUnicode_1BYTE_KIND: head.state.kind = PyUnicode_1BYTE_KIND; break;
+        case PyUnicode_2BYTE_KIND: head.state.kind = PyUnicode_2BYTE_KIND; break;
+        default: head.state.kind = PyUnicode_4BYTE_KIND; break;
+    }
+    head.state.compact = 0;
+    if (ascii) head.state.ascii = 1;
+#if PY_VERSION_HEX < 0x030C0000
+    head.state.ready = 1;
+    // A wchar_t form of the same width shares the characters, as the
+    // interpreter's own constructor arranges.
+    head.wstr = kind == static_cast<int>(sizeof(wchar_t)) ? static_cast<wchar_t*>(data) : nullptr;
+    compact.wstr_length = head.wstr ? length : 0;
+#else
+    head.state.statically_allocated = 0;
+#endif
+    // ASCII characters are their own UTF-8 form.
+    compact.utf8 = ascii ? static_cast<char*>(data) : nullptr;
+    compact.utf8_length = ascii ? length : 0;
+    u->data.any = data;
+    return self;
+#else
+    (void)type; (void)length; (void)kind; (void)ascii;
+    PyObject_Free(data);
+    PyErr_SetString(PyExc_SystemError, "str instances can't be made from data on this build");
+    return nullptr;
+#endif
+}
+
 /// The running interpreter's id, used to keep the module in one interpreter.
 inline int64_t interpreter_id() {
     return PyInterpreterState_GetID(PyInterpreterState_Get());

@@ -11,7 +11,7 @@
 
 #include "module/names.hpp"
 #include "terminal/content_reserve.hpp"
-#include "terminal/lookup_cache.hpp"
+#include "core/lookup_cache.hpp"
 
 #include <array>
 #include <cstring>

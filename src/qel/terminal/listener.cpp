@@ -3,7 +3,7 @@
 #include "module/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/content_reserve.hpp"
-#include "terminal/lookup_cache.hpp"
+#include "core/lookup_cache.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
 #include "text/escape.hpp"

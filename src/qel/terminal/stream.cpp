@@ -1,7 +1,7 @@
 #include "terminal/stream.hpp"
 
 #include "module/names.hpp"
-#include "terminal/lookup_cache.hpp"
+#include "core/lookup_cache.hpp"
 
 namespace qel::terminal {
 

@@ -1,5 +1,5 @@
 #include "text/color_strip.hpp"
-#include "text/simd.hpp"
+#include "text/copy_scan.hpp"
 
 #include <cstring>
 #include <type_traits>
@@ -34,61 +34,10 @@ inline bool could_start_code(const C* out, Py_ssize_t esc, Py_ssize_t end) {
 }
 
 template <class C>
-inline Py_ssize_t next_escape(const C* s, Py_ssize_t from, Py_ssize_t n) {
-    if constexpr (std::is_same_v<C, Py_UCS1>) {
-        const void* hit = std::memchr(s + from, esc, static_cast<std::size_t>(n - from));
-        return hit ? static_cast<const C*>(hit) - s : n;
-    } else {
-        // Whole blocks without an escape are skipped with one test each,
-        // which the compiler can do on many characters at once.
-        constexpr Py_ssize_t block = 16;
-        for (; from + block <= n; from += block) {
-            unsigned any = 0;
-            for (Py_ssize_t j = 0; j < block; ++j) any |= static_cast<unsigned>(s[from + j] == esc);
-            if (any) break;
-        }
-        while (from < n && s[from] != esc) ++from;
-        return from;
-    }
-}
-
-/// Copies s[i:] to `w` up to the next escape (or the end), advancing both.
-template <class C>
-inline void copy_to_next_escape(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w) {
-#if QEL_TEXT_SIMD
-    // A block of two vectors at a time: stored whole, then `w` advanced only
-    // past what precedes an escape (the rest is stored again later). The
-    // output never runs ahead of the input, so the stores stay in bounds.
-    constexpr Py_ssize_t per = simd::lanes<C>;
-    constexpr Py_ssize_t block = 2 * per;
-    const simd::Vec escapes = simd::splat<C>(esc);
-    while (i + block <= n) {
-        const simd::Vec low = simd::load(s + i), high = simd::load(s + i + per);
-        simd::store(w, low);
-        simd::store(w + per, high);
-        const unsigned marked = simd::byte_mask(simd::equal<C>(low, escapes)) |
-                                simd::byte_mask(simd::equal<C>(high, escapes)) << 16;
-        if (marked) {
-            const Py_ssize_t j = simd::first_unit<C>(marked);
-            w += j;
-            i += j;
-            return;
-        }
-        w += block;
-        i += block;
-    }
-#endif
-    const Py_ssize_t next = next_escape(s, i, n);
-    std::memcpy(w, s + i, static_cast<std::size_t>(next - i) * sizeof(C));
-    w += next - i;
-    i = next;
-}
-
-template <class C>
 Ref strip_kernel(PyObject* text, bool& sequential_needed) {
     const C* s = static_cast<const C*>(PyUnicode_DATA(text));
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    Py_ssize_t i = next_escape(s, 0, n);
+    Py_ssize_t i = find_unit(s, 0, n, C(esc));
     if (i == n) return Ref::retain(text);
 
     Ref out = Ref::adopt(PyUnicode_New(n, PyUnicode_MAX_CHAR_VALUE(text)));
@@ -114,7 +63,7 @@ Ref strip_kernel(PyObject* text, bool& sequential_needed) {
             last_kept_escape = w - begin;
             *w++ = s[i++];
         }
-        copy_to_next_escape(s, i, n, w);
+        copy_until(s, i, n, w, C(esc));
     }
     // Shrinking the new string in place keeps its kind, which stays right:
     // only ASCII characters were removed.

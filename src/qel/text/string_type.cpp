@@ -1,15 +1,44 @@
 // The extended `str`: the interpreter's str with a readable repr and the
 // seven qe_ methods.
 #include "core/klass.hpp"
+#include "core/lookup_cache.hpp"
 #include "module/names.hpp"
 #include "text/color_strip.hpp"
 #include "text/colors.hpp"
 #include "text/escape.hpp"
+#include "text/removal.hpp"
 #include "text/text.hpp"
 
+#include <cstring>
 #include <string>
 
 namespace qel::text {
+
+namespace {
+DictSlot str_global;       // the module's `str`
+TypeSlot directly_made;    // a class found fit, at this version of it
+}  // namespace
+
+Ref directly_made_str_type(const Call& call) {
+    if (!compat::str_data_adoptable) return {};
+    Ref str = cached_global(str_global, call, names::str);
+    if (!str) {
+        PyErr_Clear();  // the general way looks it up again and reports it
+        return {};
+    }
+    // Calling a class whose metaclass is `type` runs its __new__ and then its
+    // __init__; with str's own __new__ and object's __init__ a subclass of
+    // str called on a str copies the characters into a new instance.
+    if (Py_TYPE(str.get()) != &PyType_Type) return {};
+    auto* type = reinterpret_cast<PyTypeObject*>(str.get());
+    if (directly_made.hit(type)) return str;
+    if (type == &PyUnicode_Type || !PyType_IsSubtype(type, &PyUnicode_Type) || type->tp_new != PyUnicode_Type.tp_new ||
+        type->tp_init != PyBaseObject_Type.tp_init || type->tp_alloc != PyType_GenericAlloc)
+        return {};
+    // Changing any of that (assigning __init__, say) gives the class a new version.
+    if (const unsigned int tag = compat::type_version(type)) directly_made = TypeSlot{type, tag};
+    return str;
+}
 
 Ref wrap_str(const Call& call, const Ref& value) {
     if (!value) return {};
@@ -186,10 +215,96 @@ const FunctionDef goto_qel_def{"qe_goto_qel", {"self"}, goto_qel_impl,
 
 // ---- qe_remove ----------------------------------------------------------------------
 
+/// The count a removal takes from `times` when it is an int: -1 for "every
+/// occurrence" (times < 0), else times. False when `times` is something else
+/// or too large for a count, which the general way handles (and reports).
+bool removal_limit(PyObject* times, Py_ssize_t& limit) {
+    if (!PyLong_CheckExact(times)) return false;
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(times, &overflow);
+    if (overflow < 0 || (overflow == 0 && value < 0)) {
+        limit = -1;
+        return true;
+    }
+    if (overflow > 0 || value > PY_SSIZE_T_MAX) return false;
+    limit = static_cast<Py_ssize_t>(value);
+    return true;
+}
+
+/// The interpreter's str.replace, as its class holds it (borrowed: the
+/// built-in str type keeps it for the life of the process).
+PyObject* builtin_replace() {
+    static PyObject* descriptor = _PyType_Lookup(&PyUnicode_Type, replace_name.get());
+    return descriptor;
+}
+
+/// A class whose `replace` is str's own, at this version of the class.
+TypeSlot builtin_replace_class;
+
+/// Whether an instance of a class that uses the generic attribute protocol
+/// certainly has no attribute of its own named `replace` (false: can't tell
+/// cheaply).
+bool has_no_own_replace(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_dictoffset == 0) return true;
+    if (type->tp_dictoffset > 0) {
+        PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + type->tp_dictoffset);
+        if (!dict) return true;
+        if (!PyDict_CheckExact(dict)) return false;
+        PyObject* own = PyDict_GetItemWithError(dict, replace_name.get());
+        if (!own && PyErr_Occurred()) PyErr_Clear();  // asked again the general way
+        return !own && !PyErr_Occurred();
+    }
+#if PY_VERSION_HEX >= 0x030D0000
+    // An instance whose attributes the interpreter keeps for it: any at all
+    // (or a dict made for them) and the general way decides.
+    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) {
+        bool any = false;
+        PyObject_VisitManagedDict(
+            self, [](PyObject*, void* seen) { return *static_cast<bool*>(seen) = true, 1; }, &any);
+        return !any;
+    }
+#endif
+    return false;
+}
+
+/// Whether `self.replace` is the interpreter's str.replace bound to `self`.
+bool has_builtin_replace(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    if (type->tp_getattro == PyObject_GenericGetAttr) {
+        // The class's `replace`, then the instance's own attributes (a method
+        // is found on the class only when the instance has none of the name).
+        bool from_class = builtin_replace_class.hit(type);
+        if (!from_class && builtin_replace() && _PyType_Lookup(type, replace_name.get()) == builtin_replace()) {
+            from_class = true;
+            if (const unsigned int tag = compat::type_version(type)) builtin_replace_class = TypeSlot{type, tag};
+        }
+        if (from_class && has_no_own_replace(self)) return true;
+    }
+    Ref method = Ref::adopt(PyObject_GetAttr(self, replace_name.get()));
+    if (!method) {
+        PyErr_Clear();  // the general way will raise it again
+        return false;
+    }
+    return PyCFunction_Check(method.get()) && PyCFunction_GET_SELF(method.get()) == self &&
+           builtin_replace() && Py_TYPE(builtin_replace()) == &PyMethodDescr_Type &&
+           PyCFunction_GET_FUNCTION(method.get()) ==
+               reinterpret_cast<PyMethodDescrObject*>(builtin_replace())->d_method->ml_meth;
+}
+
 Ref remove_impl(const Call& call) {
     PyObject* self = call.arg(0);
     PyObject* to_rm = call.arg(1);
     PyObject* times = call.arg(2);
+    Py_ssize_t limit = 0;
+    if (PyUnicode_Check(self) && PyUnicode_Check(to_rm) && removal_limit(times, limit)) {
+        // The replacement and the wrapping done as one step, when nothing
+        // involved is anything but the interpreter's own str behaviour.
+        if (Ref type = directly_made_str_type(call); type && has_builtin_replace(self)) {
+            Ref result = remove_into(reinterpret_cast<PyTypeObject*>(type.get()), self, to_rm, limit);
+            if (result || PyErr_Occurred()) return result;
+        }
+    }
     Ref zero = Ref::adopt(PyLong_FromLong(0));
     Ref empty = empty_text();
     if (!zero || !empty) return {};

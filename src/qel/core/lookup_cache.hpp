@@ -1,12 +1,13 @@
-// Remembered dict lookups for the writers' hot path.
+// Remembered dict lookups for hot paths.
 //
 // Every write must see the current `sys`, `sys.stdout`, the stream's
-// `vanilla_write`, `terminal_listener` and `str`, because any of them may be
-// rebound at any moment. Each is a dict entry, and the interpreter gives every
-// dict a version that changes whenever the dict is modified; an entry looked
-// up once is therefore still the answer while its dict's version is the same.
-// That turns four or five dict lookups per write into integer comparisons.
-// The comparisons are inline; a miss takes the full lookup out of line.
+// `vanilla_write`, `terminal_listener` and `str`, and every string method the
+// current `str`, because any of them may be rebound at any moment. Each is a
+// dict entry, and the interpreter gives every dict a version that changes
+// whenever the dict is modified; an entry looked up once is therefore still
+// the answer while its dict's version is the same. That turns the dict
+// lookups of a call into integer comparisons. The comparisons are inline; a
+// miss takes the full lookup out of line.
 #pragma once
 
 #include "core/compat.hpp"
@@ -14,7 +15,7 @@
 
 #include <cstdint>
 
-namespace qel::terminal {
+namespace qel {
 
 /// One remembered `dict[key]`, holding no references: versions are unique
 /// across all dicts and all their states, so a live dict at this address with
@@ -32,9 +33,9 @@ struct DictSlot {
     }
 };
 
-/// A class known, at one version of it, to define nothing of a given name.
-/// Type version tags are unique too, and change whenever the class or a base
-/// is modified.
+/// A class known, at one version of it, to have some property (such as
+/// defining nothing of a given name). Type version tags are unique too, and
+/// change whenever the class or a base is modified.
 struct TypeSlot {
     PyTypeObject* type = nullptr;   // identity only
     unsigned int tag = 0;           // never 0 once something is remembered
@@ -98,4 +99,4 @@ inline Ref cached_class_attribute(DictSlot& slot, PyObject* cls, const Name& nam
     return cached_class_attribute_miss(slot, cls, name);
 }
 
-}  // namespace qel::terminal
+}  // namespace qel

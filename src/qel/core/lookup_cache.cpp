@@ -1,6 +1,6 @@
-#include "terminal/lookup_cache.hpp"
+#include "core/lookup_cache.hpp"
 
-namespace qel::terminal {
+namespace qel {
 namespace {
 
 /// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
@@ -77,4 +77,4 @@ Ref cached_class_attribute_miss(DictSlot& slot, PyObject* cls, const Name& name)
     return Ref::adopt(PyObject_GetAttr(cls, name.get()));
 }
 
-}  // namespace qel::terminal
+}  // namespace qel

@@ -1,0 +1,264 @@
+// Taking every occurrence of a piece out of a text in one pass, written into
+// the result's own storage.
+#include "text/removal.hpp"
+
+#include "text/copy_scan.hpp"
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+namespace qel::text {
+namespace {
+
+/// The classes of characters a str's storage distinguishes, narrowest first.
+int width_class(PyObject* s) {
+    return PyUnicode_IS_ASCII(s) ? 0 : PyUnicode_KIND(s);
+}
+
+/// s without its first `limit` non-overlapping occurrences of `pat`, found
+/// left to right, written to `out` (room for n units). Returns the length.
+template <class C>
+Py_ssize_t remove_kernel(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_ssize_t limit, C* out) {
+    C* w = out;
+    Py_ssize_t i = 0;
+    const C first = pat[0];
+    const std::size_t rest = static_cast<std::size_t>(m - 1) * sizeof(C);
+    for (Py_ssize_t removed = 0; removed < limit;) {
+        copy_until(s, i, n, w, first);
+        if (n - i < m) break;
+        if (std::memcmp(s + i + 1, pat + 1, rest) == 0) {
+            i += m;
+            ++removed;
+        } else {
+            *w++ = s[i++];
+        }
+    }
+    std::memcpy(w, s + i, static_cast<std::size_t>(n - i) * sizeof(C));
+    return (w - out) + (n - i);
+}
+
+#if QEL_TEXT_AVX2
+/// Whether two occurrences of the pattern can overlap: some proper prefix of
+/// it is also a suffix. When they can't, every occurrence is removed.
+template <class C>
+bool can_overlap(const C* pat, Py_ssize_t m) {
+    for (Py_ssize_t k = 1; k < m; ++k)
+        if (std::memcmp(pat, pat + k, static_cast<std::size_t>(m - k) * sizeof(C)) == 0) return true;
+    return false;
+}
+
+/// Whether the pattern's units compare the same as bytes: every unit is
+/// below 255.
+template <class C>
+bool narrow_enough(const C* pat, Py_ssize_t m) {
+    for (Py_ssize_t k = 0; k < m; ++k)
+        if (pat[k] >= 255) return false;
+    return true;
+}
+
+/// The longest pattern the vector kernel compares whole.
+constexpr Py_ssize_t vector_pattern_max = 16;
+
+// GCC 12 takes the deliberately undefined vectors inside the narrowing and
+// compressing intrinsics for uninitialised variables.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+/// 64 characters: their units, as whole vectors, and the same characters as
+/// bytes for the comparisons -- each below 255 as itself, each from 255 up as
+/// 255 (which no pattern unit equals), and those past the text's end as 255.
+template <class C>
+struct Stretch {
+    static constexpr int vectors = static_cast<int>(sizeof(C));
+    __m512i units[vectors];
+    __m512i bytes;
+};
+
+template <class C>
+QEL_AVX512 inline void load_stretch(Stretch<C>& out, const C* s, Py_ssize_t available) {
+    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
+    if (available >= 64) {
+        for (int v = 0; v < Stretch<C>::vectors; ++v) out.units[v] = _mm512_loadu_si512(s + v * lanes);
+    } else {
+        // Units past the end are not read (masked-off units never touch
+        // memory) and stand as 255.
+        for (int v = 0; v < Stretch<C>::vectors; ++v) {
+            const Py_ssize_t left = available - v * lanes;
+            const std::uint64_t mask = left <= 0 ? 0 : left >= lanes ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
+            if constexpr (sizeof(C) == 1) out.units[v] = _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s);
+            else if constexpr (sizeof(C) == 2) out.units[v] = _mm512_mask_loadu_epi16(_mm512_set1_epi16(255), static_cast<__mmask32>(mask), s + v * lanes);
+            else out.units[v] = _mm512_mask_loadu_epi32(_mm512_set1_epi32(255), static_cast<__mmask16>(mask), s + v * lanes);
+        }
+    }
+    if constexpr (sizeof(C) == 1) {
+        out.bytes = out.units[0];
+    } else if constexpr (sizeof(C) == 2) {
+        // Clamped to 255, packed per 128-bit lane, then the lanes put in order.
+        const __m512i top = _mm512_set1_epi16(255);
+        const __m512i packed = _mm512_packus_epi16(_mm512_min_epu16(out.units[0], top), _mm512_min_epu16(out.units[1], top));
+        out.bytes = _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), packed);
+    } else {
+        const __m512i top = _mm512_set1_epi32(255);
+        const __m512i low = _mm512_packus_epi32(_mm512_min_epu32(out.units[0], top), _mm512_min_epu32(out.units[1], top));
+        const __m512i high = _mm512_packus_epi32(_mm512_min_epu32(out.units[2], top), _mm512_min_epu32(out.units[3], top));
+        const __m512i packed = _mm512_packus_epi16(low, high);
+        out.bytes = _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), packed);
+    }
+}
+
+/// remove_kernel's work on stretches of 64 characters without a branch per
+/// occurrence, for a pattern of at most 16 units, all below 255, whose
+/// occurrences can't overlap.
+///
+/// The comparisons are made on the characters as bytes (see load_stretch).
+/// Each 64 bytes are compared once with each pattern unit; a unit's mask,
+/// shifted by the unit's place in the pattern and joined to the next 64
+/// bytes' mask, gives where occurrences may start, and all of them together
+/// where they do. The characters they cover are the difference of the
+/// shifted start bits (carried into the next stretch where an occurrence runs
+/// past it), and the kept characters are stored packed together, a vector at
+/// a time.
+///
+/// Stops at a stretch boundary `i` when fewer than 64 characters remain or
+/// when the next stretch would pass `limit` removals; `carry` then marks the
+/// characters from `i` on that the last occurrence still covers.
+template <class C>
+QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
+                                                             Py_ssize_t limit, Py_ssize_t& i_io, Py_ssize_t& removed_io,
+                                                             C*& w_io, std::uint64_t& carry_io) {
+    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
+    constexpr std::uint64_t lane_bits = lanes == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << lanes) - 1;
+    __m512i units[vector_pattern_max];
+    for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm512_set1_epi8(static_cast<char>(pat[k]));
+    std::uint64_t matches[vector_pattern_max];  // each unit's mask for the current 64 characters
+    // Kept in locals: the vector stores could otherwise alias them, and every
+    // stretch would wait for them to be read back from memory.
+    Py_ssize_t i = i_io, removed = removed_io;
+    C* w = w_io;
+    std::uint64_t carry = carry_io;
+    Stretch<C> current, next;
+    if (i + 64 > n) goto done;
+    load_stretch(current, s + i, n - i);
+    for (Py_ssize_t k = 0; k < m; ++k) matches[k] = _mm512_cmpeq_epi8_mask(current.bytes, units[k]);
+    while (i + 64 <= n) {
+        if (n - i - 64 > 0) load_stretch(next, s + i + 64, n - i - 64);
+        else next.bytes = _mm512_set1_epi8(-1);
+        std::uint64_t starts = matches[0];
+        matches[0] = _mm512_cmpeq_epi8_mask(next.bytes, units[0]);
+        for (Py_ssize_t k = 1; k < m; ++k) {
+            const std::uint64_t later = _mm512_cmpeq_epi8_mask(next.bytes, units[k]);
+            starts &= (matches[k] >> k) | (later << (64 - k));
+            matches[k] = later;
+        }
+        const auto found = static_cast<Py_ssize_t>(std::popcount(starts));
+        if (found > limit - removed) break;
+        const unsigned __int128 covered = ((static_cast<unsigned __int128>(starts) << m) - starts) | carry;
+        const auto keep = ~static_cast<std::uint64_t>(covered);
+        for (int v = 0; v < Stretch<C>::vectors; ++v) {
+            const std::uint64_t kept = (keep >> (v * lanes)) & lane_bits;
+            __m512i packed;
+            if constexpr (sizeof(C) == 1) packed = _mm512_maskz_compress_epi8(kept, current.units[v]);
+            else if constexpr (sizeof(C) == 2) packed = _mm512_maskz_compress_epi16(static_cast<__mmask32>(kept), current.units[v]);
+            else packed = _mm512_maskz_compress_epi32(static_cast<__mmask16>(kept), current.units[v]);
+            // The whole vector is stored; only the kept units count. The
+            // output is never ahead of the input, so this stays inside the
+            // result.
+            _mm512_storeu_si512(w, packed);
+            w += std::popcount(kept);
+        }
+        removed += found;
+        carry = static_cast<std::uint64_t>(covered >> 64);
+        i += 64;
+        current = next;
+    }
+done:
+    i_io = i;
+    removed_io = removed;
+    w_io = w;
+    carry_io = carry;
+}
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+#endif
+
+template <class C>
+Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_ssize_t limit, C* out) {
+#if QEL_TEXT_AVX2
+    if (m <= vector_pattern_max && n >= 256 && simd::have_avx512() && narrow_enough(pat, m) && !can_overlap(pat, m)) {
+        Py_ssize_t i = 0, removed = 0;
+        C* w = out;
+        std::uint64_t carry = 0;
+        remove_blocks_512(s, n, pat, m, limit, i, removed, w, carry);
+        // The rest one occurrence at a time, after what the last one covers.
+        i += std::countr_one(carry);
+        return (w - out) + remove_kernel(s + i, n - i, pat, m, limit - removed, w);
+    }
+#endif
+    return remove_kernel(s, n, pat, m, limit, out);
+}
+
+template <class C>
+Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
+    auto* out = static_cast<C*>(PyObject_Malloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
+    if (!out) return Ref::adopt(PyErr_NoMemory());
+    const C* s = static_cast<const C*>(PyUnicode_DATA(text));
+    Py_ssize_t length = n;
+    if (limit == 0 || m > n) {
+        std::memcpy(out, s, static_cast<std::size_t>(n) * sizeof(C));
+    } else if (PyUnicode_KIND(piece) == static_cast<int>(sizeof(C))) {
+        length = remove_any(s, n, static_cast<const C*>(PyUnicode_DATA(piece)), m, limit, out);
+    } else {
+        // The piece in the text's width (it is narrower here).
+        auto* pat = static_cast<C*>(PyMem_Malloc(static_cast<std::size_t>(m) * sizeof(C)));
+        if (!pat) {
+            PyObject_Free(out);
+            return Ref::adopt(PyErr_NoMemory());
+        }
+        const int kind = PyUnicode_KIND(piece);
+        const void* data = PyUnicode_DATA(piece);
+        for (Py_ssize_t j = 0; j < m; ++j) pat[j] = static_cast<C>(PyUnicode_READ(kind, data, j));
+        length = remove_any(s, n, pat, m, limit, out);
+        PyMem_Free(pat);
+    }
+    out[length] = 0;
+    if (length < n) {
+        // Give back what the removals freed; a failed shrink keeps the block.
+        if (void* smaller = PyObject_Realloc(out, static_cast<std::size_t>(length + 1) * sizeof(C)))
+            out = static_cast<C*>(smaller);
+    }
+    return Ref::adopt(compat::adopt_str_data(type, out, length, static_cast<int>(sizeof(C)), PyUnicode_IS_ASCII(text)));
+}
+
+}  // namespace
+
+Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
+    if (!compat::str_data_adoptable || !PyUnicode_Check(text) || !PyUnicode_Check(piece)) return {};
+    if (compat::unicode_ready(text) < 0 || compat::unicode_ready(piece) < 0) {
+        PyErr_Clear();  // the general way meets the same failure and reports it
+        return {};
+    }
+    const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
+    if (m == 0) return {};
+    const int text_class = width_class(text), piece_class = width_class(piece);
+    // Removing characters the text needs its width for could make it narrower.
+    if (piece_class >= text_class && text_class != 0) {
+        // A wider piece can't occur at all: the result is the text itself.
+        if (piece_class > text_class) limit = 0;
+        else return {};
+    }
+    if (limit < 0) limit = PY_SSIZE_T_MAX;
+    switch (PyUnicode_KIND(text)) {
+        case PyUnicode_1BYTE_KIND: return remove_width<Py_UCS1>(type, text, piece, limit);
+        case PyUnicode_2BYTE_KIND: return remove_width<Py_UCS2>(type, text, piece, limit);
+        default: return remove_width<Py_UCS4>(type, text, piece, limit);
+    }
+}
+
+}  // namespace qel::text

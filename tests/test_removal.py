@@ -1,0 +1,105 @@
+"""qe_remove made in one pass: the same text, type and string invariants as
+`str.replace` followed by the type, for every width, piece and count."""
+import ctypes
+import random
+from pathlib import Path
+
+import pytest
+
+import qel
+from conftest import run_python
+
+S = qel.str
+_WIDE = ["", "é", "中", "\U0001f600"]
+_PIECES = ["\x1b[0m", "a", "ab", "aa", "aba", "é", "中", "\U0001f600", "x" * 17, "\x1b[0m\x1b[0m", "\x1b[0"]
+_FILL = ["a", "b", "x", " ", "\x1b", "[", "0", "m", "é", "中", "\U0001f600"]
+_LENGTHS = [0, 5, 63, 64, 65, 255, 256, 300, 1000, 5000]
+_LIMITS = [-1, 0, 1, 3, 10**6]
+
+
+def _text(rng, wide, length, piece):
+    # Occurrences of the piece everywhere, including across 64-byte block
+    # edges, between characters that can start or end it.
+    parts, size = [wide], len(wide)
+    while size < length:
+        part = piece if rng.random() < 0.3 else rng.choice(_FILL) if not wide else rng.choice(_FILL[:8] + [wide])
+        parts.append(part)
+        size += len(part)
+    return "".join(parts)[:length] if length else ""
+
+
+def check_removals(seed):
+    """Every case against str.replace; returns how many were checked."""
+    rng = random.Random(seed)
+    checked = 0
+    for wide in _WIDE:
+        for length in _LENGTHS:
+            for piece in _PIECES:
+                text = _text(rng, wide, length, piece)
+                for limit in _LIMITS:
+                    expected = text.replace(piece, "", *([] if limit < 0 else [limit]))
+                    got = S(text).qe_remove(piece, limit)
+                    # Equality compares the storage width first, so a result in
+                    # the wrong width would differ here.
+                    assert type(got) is S and got == expected, (wide, length, piece, limit)
+                    assert got.isascii() == expected.isascii() and hash(got) == hash(expected)
+                    assert got[::-1] == expected[::-1] and got.encode("utf-8") == expected.encode("utf-8")
+                    checked += 1
+    return checked
+
+
+def test_removal_matches_replace():
+    assert check_removals(1) == len(_WIDE) * len(_LENGTHS) * len(_PIECES) * len(_LIMITS)
+
+
+@pytest.mark.parametrize("switch", ["QEL_NO_AVX512", "QEL_NO_AVX2"])
+def test_removal_matches_replace_on_narrower_vectors(switch):
+    code = f"""
+import sys
+sys.path.insert(0, {str(Path(__file__).parent)!r})
+from test_removal import check_removals
+sys.stdout.vanilla_write(str(check_removals(2)))
+"""
+    assert run_python(code, env={switch: "1"}).out == str(check_removals(2)).encode()
+
+
+def test_removal_result_in_the_interpreters_other_forms():
+    text = "中" + "ab\x1b[0m" * 200
+    got = S(text).qe_remove("\x1b[0m")
+    assert ctypes.create_unicode_buffer(got).value == "中" + "ab" * 200
+    assert got.encode("utf-16-le").decode("utf-16-le") == "中" + "ab" * 200
+    ascii_result = S("ab\x1b[0m" * 200).qe_remove("\x1b[0m")
+    assert ascii_result.encode() == b"ab" * 200 and ascii_result.isascii()
+
+
+def test_removal_honours_overrides():
+    class Own(S):
+        def replace(self, *args):
+            return "own replace"
+
+    assert Own("abc").qe_remove("b") == "own replace"
+    s = S("abc")
+    s.replace = lambda *args: "instance replace"
+    assert s.qe_remove("b") == "instance replace"
+
+    made = []
+    S.__init__ = lambda self, *args: made.append(args)
+    try:
+        assert S("abc").qe_remove("b") == "ac" and made == [("abc",), ("ac",)]
+    finally:
+        del S.__init__
+    assert type(S("abc").qe_remove("b")) is S
+
+
+def test_removal_with_the_module_str_rebound():
+    class Loud(str):
+        def __new__(cls, value):
+            return str.__new__(cls, "<" + value + ">")
+
+    saved = qel.str
+    qel.str = Loud
+    try:
+        r = saved("a-b").qe_remove("-")
+    finally:
+        qel.str = saved
+    assert r == "<ab>" and type(r) is Loud
