@@ -613,3 +613,21 @@ t.join()
 report(outcome=outcome[0])
 """)
     assert r == {"outcome": "RecursionError"}
+
+
+def test_one_character_texts_on_stderr_each_wrapped_alone():
+    # print writes its separator and line end as texts of their own; every
+    # one-character text, written again and again, reaches the stream and the
+    # listener wrapped around that very character.
+    out, err, r = scenario("""
+chars = [chr(c) for c in range(256)] + ["\u0100", "中"]
+t = qel.terminal_listener()
+for _ in range(3):
+    for c in chars:
+        sys.stderr.write(c)
+print("a", "b", file=sys.stderr)
+report(content=t.read(), chars=chars)
+""")
+    expected = "".join(f"{RED}{c}{RESET}" for c in r["chars"]) * 3 + "".join(f"{RED}{c}{RESET}" for c in "a b\n")
+    assert err == expected
+    assert r["content"] == expected

@@ -49,8 +49,30 @@ Ref wrap_bold_red(PyObject* text) {
     return out;
 }
 
+/// The wrapped forms of the one-character texts below U+0100, made on first
+/// use and kept: `print` writes its separator and line end (" ", "\n") as
+/// texts of their own on every call, and each would otherwise be a new
+/// string. A stream only reads what it is given, so one string serves all.
+PyObject* wrapped_characters[256];
+
+/// wrap_bold_red, from the remembered strings where the text is one of those
+/// characters.
+Ref wrapped_text(PyObject* text) {
+    if (!compat::one_lock_for_all_threads || !PyUnicode_CheckExact(text)) return wrap_bold_red(text);
+    if (compat::unicode_ready(text) < 0) return {};
+    if (PyUnicode_GET_LENGTH(text) != 1) return wrap_bold_red(text);
+    const Py_UCS4 c = PyUnicode_READ_CHAR(text, 0);
+    if (c >= 256) return wrap_bold_red(text);
+    if (!wrapped_characters[c]) {
+        Ref made = wrap_bold_red(text);
+        if (!made) return {};
+        wrapped_characters[c] = made.release();
+    }
+    return Ref::retain(wrapped_characters[c]);
+}
+
 Ref stderr_write_impl(const Call& call) {
-    Ref wrapped = wrap_bold_red(call.arg(0));
+    Ref wrapped = wrapped_text(call.arg(0));
     if (!wrapped) return {};
     if (write_through(call, stderr_name, wrapped.get()) < 0) return {};
     if (capture(call, wrapped.get()) < 0) return {};
