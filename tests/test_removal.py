@@ -63,6 +63,17 @@ sys.stdout.vanilla_write(str(check_removals(2)))
     assert run_python(code, env={switch: "1"}).out == str(check_removals(2)).encode()
 
 
+@pytest.mark.parametrize("text", ["a-b\x00c\x2d\x00", "é-\x00", "é\u0100-\x00"])
+@pytest.mark.parametrize("piece", ["中", "\u0100", "\U0001f600", "\U0001f600-", "é", "-", "\x00"])
+def test_a_piece_wider_than_the_text_never_matches_a_narrower_character(text, piece):
+    # 中 is U+4E2D and U+0100 and U+1F600 end in 0x00: cut to the text's
+    # width they would equal "-" or NUL.
+    for times in (-1, 1):
+        expected = text.replace(piece, "", *([] if times < 0 else [times]))
+        assert S(text * 100).qe_remove(piece, times) == (text * 100).replace(piece, "", *([] if times < 0 else [times]))
+        assert S(text).qe_remove(piece, times) == expected
+
+
 def test_removal_result_in_the_interpreters_other_forms():
     text = "中" + "ab\x1b[0m" * 200
     got = S(text).qe_remove("\x1b[0m")

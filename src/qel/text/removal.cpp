@@ -88,7 +88,7 @@ QEL_AVX512 inline void load_stretch(Stretch<C>& out, const C* s, Py_ssize_t avai
         for (int v = 0; v < Stretch<C>::vectors; ++v) {
             const Py_ssize_t left = available - v * lanes;
             const std::uint64_t mask = left <= 0 ? 0 : left >= lanes ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-            if constexpr (sizeof(C) == 1) out.units[v] = _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s);
+            if constexpr (sizeof(C) == 1) out.units[v] = _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s + v * lanes);
             else if constexpr (sizeof(C) == 2) out.units[v] = _mm512_mask_loadu_epi16(_mm512_set1_epi16(255), static_cast<__mmask32>(mask), s + v * lanes);
             else out.units[v] = _mm512_mask_loadu_epi32(_mm512_set1_epi32(255), static_cast<__mmask16>(mask), s + v * lanes);
         }
@@ -247,11 +247,14 @@ Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t 
     const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
     if (m == 0) return {};
     const int text_class = width_class(text), piece_class = width_class(piece);
-    // Removing characters the text needs its width for could make it narrower.
-    if (piece_class >= text_class && text_class != 0) {
-        // A wider piece can't occur at all: the result is the text itself.
-        if (piece_class > text_class) limit = 0;
-        else return {};
+    if (piece_class > text_class) {
+        // A piece with a character wider than any of the text's can't occur:
+        // the result is the text itself.
+        limit = 0;
+    } else if (piece_class == text_class && text_class != 0) {
+        // Removing characters the text needs its width for could make it
+        // narrower.
+        return {};
     }
     if (limit < 0) limit = PY_SSIZE_T_MAX;
     switch (PyUnicode_KIND(text)) {
