@@ -251,9 +251,12 @@ bool has_no_own_replace(PyObject* self) {
         PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(self) + type->tp_dictoffset);
         if (!dict) return true;
         if (!PyDict_CheckExact(dict)) return false;
-        PyObject* own = PyDict_GetItemWithError(dict, replace_name.get());
-        if (!own && PyErr_Occurred()) PyErr_Clear();  // asked again the general way
-        return !own && !PyErr_Occurred();
+        if (PyDict_GetItemWithError(dict, replace_name.get())) return false;
+        if (PyErr_Occurred()) {
+            PyErr_Clear();  // asked again the general way
+            return false;
+        }
+        return true;
     }
 #if PY_VERSION_HEX >= 0x030D0000
     // An instance whose attributes the interpreter keeps for it: any at all
