@@ -78,13 +78,11 @@ def add_cmdline_args(cmd, args):
         cmd.extend(("--only", args.only))
 
 
-def main():
-    runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
-    runner.argparser.add_argument("--only", default="", help="run only the jobs whose name contains this")
-    args = runner.parse_args()
+def jobs():
+    """(name, qel's call, the plain-Python twin) for each job."""
     text = mixed_text()
     latin = Str((bytes(range(256)).decode("latin-1") * 40)[:10_000])  # decodable as latin-1
-    pairs = [
+    return [
         ("__repr__", lambda: repr(text), lambda: py_repr(text)),
         ("qe_rmcolor", text.qe_rmcolor, lambda: py_rmcolor(text)),
         ("qe_remove", lambda: text.qe_remove("\x1b[0m"), lambda: py_remove(text, "\x1b[0m")),
@@ -92,6 +90,13 @@ def main():
         ("qe_decode", lambda: latin.qe_decode("latin-1"), lambda: py_decode(latin, "latin-1")),
         ("qe_addcolor", text.qe_addcolor, lambda: py_addcolor(text)),
     ]
+
+
+def main():
+    runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
+    runner.argparser.add_argument("--only", default="", help="run only the jobs whose name contains this")
+    args = runner.parse_args()
+    pairs = jobs()
     for name, native, twin in pairs:
         if args.only not in name:
             continue
