@@ -615,12 +615,12 @@ report(outcome=outcome[0])
     assert r == {"outcome": "RecursionError"}
 
 
-def test_one_character_texts_on_stderr_each_wrapped_alone():
+def test_texts_on_stderr_each_wrapped_alone():
     # print writes its separator and line end as texts of their own; every
-    # one-character text, written again and again, reaches the stream and the
-    # listener wrapped around that very character.
+    # one-character text, written again and again, and texts of each width
+    # reach the stream and the listener wrapped around that very text.
     out, err, r = scenario("""
-chars = [chr(c) for c in range(256)] + ["\u0100", "中"]
+chars = [chr(c) for c in range(256)] + ["\u0100", "中", "\U0001f600", "ab中", "x\U0001f600y", "plain"]
 t = qel.terminal_listener()
 for _ in range(3):
     for c in chars:

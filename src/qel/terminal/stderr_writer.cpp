@@ -8,6 +8,7 @@
 #include "text/colors.hpp"
 
 #include <cstring>
+#include <string_view>
 
 namespace qel::terminal {
 namespace {
@@ -15,37 +16,48 @@ namespace {
 Name bold_red_name{colors::bold_red};
 Name reset_name{colors::reset};
 
+/// head + the n characters at `text` + tail, all of width C, written to `out`.
+/// The head and tail are fixed, so their few stores are spelled out by the
+/// compiler.
+template <class C>
+void write_wrapped(C* out, const void* text, Py_ssize_t n) {
+    constexpr std::string_view head = colors::bold_red, tail = colors::reset;
+    for (std::size_t i = 0; i < head.size(); ++i) out[i] = static_cast<C>(head[i]);
+    std::memcpy(out + head.size(), text, static_cast<std::size_t>(n) * sizeof(C));
+    C* end = out + head.size() + static_cast<std::size_t>(n);
+    for (std::size_t i = 0; i < tail.size(); ++i) end[i] = static_cast<C>(tail[i]);
+}
+
 /// "\x1b[31;1m" + text + "\x1b[0m", added left to right as the `+` operator
 /// would. A plain str is wrapped with one allocation; anything else goes
 /// through the operator (a non-string raises its TypeError, a str subclass
 /// may bring its own reflected addition).
 Ref wrap_bold_red(PyObject* text) {
-    PyObject* head = bold_red_name.get();
-    PyObject* tail = reset_name.get();
-    if (!head || !tail) return {};
     if (!PyUnicode_CheckExact(text)) {
+        PyObject* head = bold_red_name.get();
+        PyObject* tail = reset_name.get();
+        if (!head || !tail) return {};
         Ref left = Ref::adopt(PyNumber_Add(head, text));
         if (!left) return {};
         return Ref::adopt(PyNumber_Add(left.get(), tail));
     }
     if (compat::unicode_ready(text) < 0) return {};
-    const Py_ssize_t nh = PyUnicode_GET_LENGTH(head);
-    const Py_ssize_t nt = PyUnicode_GET_LENGTH(tail);
+    constexpr auto added = static_cast<Py_ssize_t>(std::string_view(colors::bold_red).size() +
+                                                   std::string_view(colors::reset).size());
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    if (n > PY_SSIZE_T_MAX - added) return Ref::adopt(PyErr_NoMemory());
     // The head and tail are ASCII, so the result has the text's own width and
     // the text is copied as one block.
     Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(text);
     if (maxchar < 127) maxchar = 127;
-    Ref out = Ref::adopt(PyUnicode_New(nh + n + nt, maxchar));
+    Ref out = Ref::adopt(PyUnicode_New(n + added, maxchar));
     if (!out) return {};
-    const auto kind = PyUnicode_KIND(out.get());
     void* data = PyUnicode_DATA(out.get());
-    const Py_UCS1* h = PyUnicode_1BYTE_DATA(head);
-    const Py_UCS1* t = PyUnicode_1BYTE_DATA(tail);
-    for (Py_ssize_t i = 0; i < nh; ++i) PyUnicode_WRITE(kind, data, i, h[i]);
-    std::memcpy(static_cast<char*>(data) + static_cast<std::size_t>(nh) * kind, PyUnicode_DATA(text),
-                static_cast<std::size_t>(n) * kind);
-    for (Py_ssize_t i = 0; i < nt; ++i) PyUnicode_WRITE(kind, data, nh + n + i, t[i]);
+    switch (PyUnicode_KIND(out.get())) {
+        case PyUnicode_1BYTE_KIND: write_wrapped(static_cast<Py_UCS1*>(data), PyUnicode_DATA(text), n); break;
+        case PyUnicode_2BYTE_KIND: write_wrapped(static_cast<Py_UCS2*>(data), PyUnicode_DATA(text), n); break;
+        default: write_wrapped(static_cast<Py_UCS4*>(data), PyUnicode_DATA(text), n); break;
+    }
     return out;
 }
 
