@@ -184,16 +184,98 @@ done:
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
 #endif
+
+/// For each byte mask of an 8-byte group, the shuffle that moves the bytes
+/// whose bits are clear (the kept ones) to the front, in order.
+struct KeepShuffles {
+    alignas(16) unsigned char table[256][16] = {};
+    constexpr KeepShuffles() {
+        for (int mask = 0; mask < 256; ++mask) {
+            int out = 0;
+            for (int b = 0; b < 8; ++b)
+                if (!(mask >> b & 1)) table[mask][out++] = static_cast<unsigned char>(b);
+            for (; out < 16; ++out) table[mask][out] = 0x80;  // zero
+        }
+    }
+};
+inline constexpr KeepShuffles keep_shuffles{};
+
+/// remove_blocks_512's work for one-byte text with 32-byte vectors (AVX2):
+/// the same masks, 32 characters at a time, and the kept characters of each
+/// 8-character group moved together by a byte shuffle from a table.
+QEL_AVX2 __attribute__((noinline)) void remove_blocks_avx2(const Py_UCS1* s, Py_ssize_t n, const Py_UCS1* pat,
+                                                           Py_ssize_t m, Py_ssize_t limit, Py_ssize_t& i_io,
+                                                           Py_ssize_t& removed_io, Py_UCS1*& w_io,
+                                                           std::uint64_t& carry_io) {
+    __m256i units[vector_pattern_max];
+    for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
+    std::uint64_t matches[vector_pattern_max];  // each unit's mask for the current 32 characters
+    // Kept in locals, as in remove_blocks_512.
+    Py_ssize_t i = i_io, removed = removed_io;
+    Py_UCS1* w = w_io;
+    std::uint64_t carry = carry_io;
+    if (i + 32 <= n) {
+        __m256i current = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
+        for (Py_ssize_t k = 0; k < m; ++k)
+            matches[k] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(current, units[k])));
+        while (i + 32 <= n) {
+            // The next 32 characters; past the text's end, 255s (no pattern unit).
+            __m256i next;
+            const Py_ssize_t available = n - i - 32;
+            if (available >= 32) {
+                next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 32));
+            } else {
+                alignas(32) unsigned char tail[32];
+                std::memset(tail, 255, sizeof tail);
+                std::memcpy(tail, s + i + 32, static_cast<std::size_t>(available));
+                next = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
+            }
+            std::uint64_t starts = matches[0];
+            matches[0] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, units[0])));
+            for (Py_ssize_t k = 1; k < m; ++k) {
+                const std::uint64_t later =
+                    static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, units[k])));
+                starts &= ((matches[k] >> k) | (later << (32 - k))) & 0xffffffffu;
+                matches[k] = later;
+            }
+            const auto found = static_cast<Py_ssize_t>(std::popcount(starts));
+            if (found > limit - removed) break;
+            const std::uint64_t covered = ((starts << m) - starts) | carry;
+            alignas(32) unsigned char bytes[32];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), current);
+            for (int g = 0; g < 4; ++g) {
+                const unsigned removed_here = static_cast<unsigned>(covered >> (8 * g)) & 0xffu;
+                const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + 8 * g));
+                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_shuffles.table[removed_here]));
+                // Eight bytes stored, only the kept ones counted; the output is
+                // never ahead of the input, so this stays inside the result.
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(group, shuffle));
+                w += 8 - std::popcount(removed_here);
+            }
+            removed += found;
+            carry = covered >> 32;
+            i += 32;
+            current = next;
+        }
+    }
+    i_io = i;
+    removed_io = removed;
+    w_io = w;
+    carry_io = carry;
+}
+
 #endif
 
 template <class C>
 Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_ssize_t limit, C* out) {
 #if QEL_TEXT_AVX2
-    if (m <= vector_pattern_max && n >= 256 && simd::have_avx512() && narrow_enough(pat, m) && !can_overlap(pat, m)) {
+    const bool wide = simd::have_avx512() || (sizeof(C) == 1 && simd::have_avx2());
+    if (m <= vector_pattern_max && n >= 256 && wide && narrow_enough(pat, m) && !can_overlap(pat, m)) {
         Py_ssize_t i = 0, removed = 0;
         C* w = out;
         std::uint64_t carry = 0;
-        remove_blocks_512(s, n, pat, m, limit, i, removed, w, carry);
+        if (simd::have_avx512()) remove_blocks_512(s, n, pat, m, limit, i, removed, w, carry);
+        else if constexpr (sizeof(C) == 1) remove_blocks_avx2(s, n, pat, m, limit, i, removed, w, carry);
         // The rest one occurrence at a time, after what the last one covers.
         i += std::countr_one(carry);
         return (w - out) + remove_kernel(s + i, n - i, pat, m, limit - removed, w);
