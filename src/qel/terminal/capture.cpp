@@ -11,6 +11,7 @@
 
 #include "module/names.hpp"
 #include "terminal/content_reserve.hpp"
+#include "text/text.hpp"
 #include "core/lookup_cache.hpp"
 
 #include <array>
@@ -30,8 +31,7 @@ namespace {
 bool converts_exactly(PyObject* str_type) {
     if (!PyType_Check(str_type)) return false;
     auto* t = reinterpret_cast<PyTypeObject*>(str_type);
-    if (!PyType_IsSubtype(t, &PyUnicode_Type)) return false;
-    if (t->tp_new != PyUnicode_Type.tp_new || t->tp_init != PyUnicode_Type.tp_init) return false;
+    if (!text::constructs_like_str(t)) return false;
     return t->tp_as_number == nullptr || t->tp_as_number->nb_add == nullptr;
 }
 

@@ -28,10 +28,16 @@ void write_wrapped(C* out, const void* text, Py_ssize_t n) {
     for (std::size_t i = 0; i < tail.size(); ++i) end[i] = static_cast<C>(tail[i]);
 }
 
+/// The wrapped forms of the one-character texts below U+0100, made on first
+/// use and kept: `print` writes its separator and line end (" ", "\n") as
+/// texts of their own on every call, and each would otherwise be a new
+/// string. A stream only reads what it is given, so one string serves all.
+PyObject* wrapped_characters[256];
+
 /// "\x1b[31;1m" + text + "\x1b[0m", added left to right as the `+` operator
-/// would. A plain str is wrapped with one allocation; anything else goes
-/// through the operator (a non-string raises its TypeError, a str subclass
-/// may bring its own reflected addition).
+/// would. A plain str is wrapped with one allocation (none for a character
+/// wrapped before); anything else goes through the operator (a non-string
+/// raises its TypeError, a str subclass may bring its own reflected addition).
 Ref wrap_bold_red(PyObject* text) {
     if (!PyUnicode_CheckExact(text)) {
         PyObject* head = bold_red_name.get();
@@ -42,9 +48,16 @@ Ref wrap_bold_red(PyObject* text) {
         return Ref::adopt(PyNumber_Add(left.get(), tail));
     }
     if (compat::unicode_ready(text) < 0) return {};
+    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
+    PyObject** remembered = nullptr;
+    if (compat::one_lock_for_all_threads && n == 1) {
+        if (const Py_UCS4 c = PyUnicode_READ_CHAR(text, 0); c < 256) {
+            remembered = &wrapped_characters[c];
+            if (*remembered) return Ref::retain(*remembered);
+        }
+    }
     constexpr auto added = static_cast<Py_ssize_t>(std::string_view(colors::bold_red).size() +
                                                    std::string_view(colors::reset).size());
-    const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     if (n > PY_SSIZE_T_MAX - added) return Ref::adopt(PyErr_NoMemory());
     // The head and tail are ASCII, so the result has the text's own width and
     // the text is copied as one block.
@@ -58,33 +71,12 @@ Ref wrap_bold_red(PyObject* text) {
         case PyUnicode_2BYTE_KIND: write_wrapped(static_cast<Py_UCS2*>(data), PyUnicode_DATA(text), n); break;
         default: write_wrapped(static_cast<Py_UCS4*>(data), PyUnicode_DATA(text), n); break;
     }
+    if (remembered) *remembered = Ref(out).release();
     return out;
 }
 
-/// The wrapped forms of the one-character texts below U+0100, made on first
-/// use and kept: `print` writes its separator and line end (" ", "\n") as
-/// texts of their own on every call, and each would otherwise be a new
-/// string. A stream only reads what it is given, so one string serves all.
-PyObject* wrapped_characters[256];
-
-/// wrap_bold_red, from the remembered strings where the text is one of those
-/// characters.
-Ref wrapped_text(PyObject* text) {
-    if (!compat::one_lock_for_all_threads || !PyUnicode_CheckExact(text)) return wrap_bold_red(text);
-    if (compat::unicode_ready(text) < 0) return {};
-    if (PyUnicode_GET_LENGTH(text) != 1) return wrap_bold_red(text);
-    const Py_UCS4 c = PyUnicode_READ_CHAR(text, 0);
-    if (c >= 256) return wrap_bold_red(text);
-    if (!wrapped_characters[c]) {
-        Ref made = wrap_bold_red(text);
-        if (!made) return {};
-        wrapped_characters[c] = made.release();
-    }
-    return Ref::retain(wrapped_characters[c]);
-}
-
 Ref stderr_write_impl(const Call& call) {
-    Ref wrapped = wrapped_text(call.arg(0));
+    Ref wrapped = wrap_bold_red(call.arg(0));
     if (!wrapped) return {};
     if (write_through(call, stderr_name, wrapped.get()) < 0) return {};
     if (capture(call, wrapped.get()) < 0) return {};

@@ -19,6 +19,11 @@ DictSlot str_global;       // the module's `str`
 TypeSlot directly_made;    // a class found fit, at this version of it
 }  // namespace
 
+bool constructs_like_str(PyTypeObject* type) {
+    return PyType_IsSubtype(type, &PyUnicode_Type) && type->tp_new == PyUnicode_Type.tp_new &&
+           type->tp_init == PyUnicode_Type.tp_init;
+}
+
 Ref directly_made_str_type(const Call& call) {
     if (!compat::str_data_adoptable) return {};
     Ref str = cached_global(str_global, call, names::str);
@@ -27,14 +32,11 @@ Ref directly_made_str_type(const Call& call) {
         return {};
     }
     // Calling a class whose metaclass is `type` runs its __new__ and then its
-    // __init__; with str's own __new__ and object's __init__ a subclass of
-    // str called on a str copies the characters into a new instance.
+    // __init__, and nothing else.
     if (Py_TYPE(str.get()) != &PyType_Type) return {};
     auto* type = reinterpret_cast<PyTypeObject*>(str.get());
     if (directly_made.hit(type)) return str;
-    if (type == &PyUnicode_Type || !PyType_IsSubtype(type, &PyUnicode_Type) || type->tp_new != PyUnicode_Type.tp_new ||
-        type->tp_init != PyBaseObject_Type.tp_init || type->tp_alloc != PyType_GenericAlloc)
-        return {};
+    if (type == &PyUnicode_Type || !constructs_like_str(type) || type->tp_alloc != PyType_GenericAlloc) return {};
     // Changing any of that (assigning __init__, say) gives the class a new version.
     if (const unsigned int tag = compat::type_version(type)) directly_made = TypeSlot{type, tag};
     return str;

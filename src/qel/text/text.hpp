@@ -11,6 +11,11 @@ int define_str(const Globals& g);
 /// The `__string__` namespace: the colour lists and the block-letter renderers.
 int define_string_namespace(const Globals& g);
 
+/// Whether calling `type` on a built-in str only copies the characters into a
+/// new instance of `type`: str itself, or a subclass with str's own __new__
+/// and __init__.
+bool constructs_like_str(PyTypeObject* type);
+
 /// The module's current `str` when an instance of it can be made directly
 /// from characters instead of by calling it on a built-in str: a subclass of
 /// str with the default constructor (see compat::adopt_str_data). Otherwise
