@@ -67,45 +67,42 @@ constexpr Py_ssize_t vector_pattern_max = 16;
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-/// 64 characters: their units, as whole vectors, and the same characters as
-/// bytes for the comparisons -- each below 255 as itself, each from 255 up as
-/// 255 (which no pattern unit equals), and those past the text's end as 255.
-template <class C>
-struct Stretch {
-    static constexpr int vectors = static_cast<int>(sizeof(C));
-    __m512i units[vectors];
-    __m512i bytes;
-};
-
-template <class C>
-QEL_AVX512 inline void load_stretch(Stretch<C>& out, const C* s, Py_ssize_t available) {
+/// One vector of units from s. Unless `whole`, only `left` of them exist:
+/// those past the end are not read (masked-off units never touch memory) and
+/// stand as 255.
+template <class C, bool whole>
+QEL_AVX512 inline __m512i units_at(const C* s, Py_ssize_t left) {
     constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
-    if (available >= 64) {
-        for (int v = 0; v < Stretch<C>::vectors; ++v) out.units[v] = _mm512_loadu_si512(s + v * lanes);
-    } else {
-        // Units past the end are not read (masked-off units never touch
-        // memory) and stand as 255.
-        for (int v = 0; v < Stretch<C>::vectors; ++v) {
-            const Py_ssize_t left = available - v * lanes;
-            const std::uint64_t mask = left <= 0 ? 0 : left >= lanes ? ~std::uint64_t{0} : (std::uint64_t{1} << left) - 1;
-            if constexpr (sizeof(C) == 1) out.units[v] = _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s + v * lanes);
-            else if constexpr (sizeof(C) == 2) out.units[v] = _mm512_mask_loadu_epi16(_mm512_set1_epi16(255), static_cast<__mmask32>(mask), s + v * lanes);
-            else out.units[v] = _mm512_mask_loadu_epi32(_mm512_set1_epi32(255), static_cast<__mmask16>(mask), s + v * lanes);
-        }
-    }
+    if (whole || left >= lanes) return _mm512_loadu_si512(s);
+    const std::uint64_t mask = left <= 0 ? 0 : (std::uint64_t{1} << left) - 1;
+    if constexpr (sizeof(C) == 1) return _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s);
+    else if constexpr (sizeof(C) == 2) return _mm512_mask_loadu_epi16(_mm512_set1_epi16(255), static_cast<__mmask32>(mask), s);
+    else return _mm512_mask_loadu_epi32(_mm512_set1_epi32(255), static_cast<__mmask16>(mask), s);
+}
+
+/// 64 characters from s (of which `available` exist unless `whole`) as bytes
+/// for the comparisons: each below 255 as itself, each from 255 up as 255
+/// (which no pattern unit equals), and those past the text's end as 255.
+/// Written without arrays so that every vector stays in a register.
+template <class C, bool whole>
+QEL_AVX512 inline __m512i narrowed(const C* s, Py_ssize_t available) {
+    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
     if constexpr (sizeof(C) == 1) {
-        out.bytes = out.units[0];
+        return units_at<C, whole>(s, available);
     } else if constexpr (sizeof(C) == 2) {
         // Clamped to 255, packed per 128-bit lane, then the lanes put in order.
         const __m512i top = _mm512_set1_epi16(255);
-        const __m512i packed = _mm512_packus_epi16(_mm512_min_epu16(out.units[0], top), _mm512_min_epu16(out.units[1], top));
-        out.bytes = _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), packed);
+        const __m512i a = _mm512_min_epu16(units_at<C, whole>(s, available), top);
+        const __m512i b = _mm512_min_epu16(units_at<C, whole>(s + lanes, available - lanes), top);
+        return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), _mm512_packus_epi16(a, b));
     } else {
         const __m512i top = _mm512_set1_epi32(255);
-        const __m512i low = _mm512_packus_epi32(_mm512_min_epu32(out.units[0], top), _mm512_min_epu32(out.units[1], top));
-        const __m512i high = _mm512_packus_epi32(_mm512_min_epu32(out.units[2], top), _mm512_min_epu32(out.units[3], top));
-        const __m512i packed = _mm512_packus_epi16(low, high);
-        out.bytes = _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), packed);
+        const __m512i a = _mm512_min_epu32(units_at<C, whole>(s, available), top);
+        const __m512i b = _mm512_min_epu32(units_at<C, whole>(s + lanes, available - lanes), top);
+        const __m512i c = _mm512_min_epu32(units_at<C, whole>(s + 2 * lanes, available - 2 * lanes), top);
+        const __m512i d = _mm512_min_epu32(units_at<C, whole>(s + 3 * lanes, available - 3 * lanes), top);
+        const __m512i packed = _mm512_packus_epi16(_mm512_packus_epi32(a, b), _mm512_packus_epi32(c, d));
+        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), packed);
     }
 }
 
@@ -113,14 +110,18 @@ QEL_AVX512 inline void load_stretch(Stretch<C>& out, const C* s, Py_ssize_t avai
 /// occurrence, for a pattern of at most 16 units, all below 255, whose
 /// occurrences can't overlap.
 ///
-/// The comparisons are made on the characters as bytes (see load_stretch).
-/// Each 64 bytes are compared once with each pattern unit; a unit's mask,
-/// shifted by the unit's place in the pattern and joined to the next 64
-/// bytes' mask, gives where occurrences may start, and all of them together
-/// where they do. The characters they cover are the difference of the
-/// shifted start bits (carried into the next stretch where an occurrence runs
-/// past it), and the kept characters are stored packed together, a vector at
-/// a time.
+/// The comparisons are made on the characters as bytes (see narrowed). For
+/// each pattern unit k, the 64 bytes from k on (taken across this stretch and
+/// the next by one permutation) are compared with the unit; a start is where
+/// every unit matches. The characters the occurrences cover are the start
+/// bits times 2**m - 1 (the high half carried into the next stretch where an
+/// occurrence runs past it), and the kept characters are stored packed
+/// together, a vector at a time.
+///
+/// Stretches are taken in runs of 16: first every stretch's mask of kept
+/// characters, then the run's stores. Done stretch by stretch, each store
+/// would wait for the whole chain of comparisons before it, and the loads of
+/// the next stretches would queue behind it.
 ///
 /// Stops at a stretch boundary `i` when fewer than 64 characters remain or
 /// when the next stretch would pass `limit` removals; `carry` then marks the
@@ -131,50 +132,64 @@ QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize
                                                              C*& w_io, std::uint64_t& carry_io) {
     constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
     constexpr std::uint64_t lane_bits = lanes == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << lanes) - 1;
-    __m512i units[vector_pattern_max];
-    for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm512_set1_epi8(static_cast<char>(pat[k]));
-    std::uint64_t matches[vector_pattern_max];  // each unit's mask for the current 64 characters
+    constexpr int run = 16;
+    // For each pattern unit k: the unit in every byte, and the byte
+    // permutation that takes the 64 bytes from k on out of two stretches.
+    __m512i units[vector_pattern_max], from[vector_pattern_max];
+    const __m512i ascending = _mm512_set_epi8(
+        63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46, 45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34,
+        33, 32, 31, 30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    for (Py_ssize_t k = 0; k < m; ++k) {
+        units[k] = _mm512_set1_epi8(static_cast<char>(pat[k]));
+        from[k] = _mm512_add_epi8(ascending, _mm512_set1_epi8(static_cast<char>(k)));
+    }
+    const std::uint64_t span = (std::uint64_t{1} << m) - 1;
     // Kept in locals: the vector stores could otherwise alias them, and every
     // stretch would wait for them to be read back from memory.
     Py_ssize_t i = i_io, removed = removed_io;
     C* w = w_io;
     std::uint64_t carry = carry_io;
-    Stretch<C> current, next;
-    if (i + 64 > n) goto done;
-    load_stretch(current, s + i, n - i);
-    for (Py_ssize_t k = 0; k < m; ++k) matches[k] = _mm512_cmpeq_epi8_mask(current.bytes, units[k]);
+    std::uint64_t keeps[run];
     while (i + 64 <= n) {
-        if (n - i - 64 > 0) load_stretch(next, s + i + 64, n - i - 64);
-        else next.bytes = _mm512_set1_epi8(-1);
-        std::uint64_t starts = matches[0];
-        matches[0] = _mm512_cmpeq_epi8_mask(next.bytes, units[0]);
-        for (Py_ssize_t k = 1; k < m; ++k) {
-            const std::uint64_t later = _mm512_cmpeq_epi8_mask(next.bytes, units[k]);
-            starts &= (matches[k] >> k) | (later << (64 - k));
-            matches[k] = later;
+        int stretches = 0;
+        Py_ssize_t found = 0;
+        __m512i current = narrowed<C, false>(s + i, n - i);
+        for (Py_ssize_t at = i; stretches < run && at + 64 <= n; ++stretches, at += 64) {
+            const __m512i next = at + 128 <= n ? narrowed<C, true>(s + at + 64, 64) : narrowed<C, false>(s + at + 64, n - at - 64);
+            // Any bit set where some unit differs: differ | (bytes ^ unit).
+            __m512i differ = _mm512_xor_si512(current, units[0]);
+            for (Py_ssize_t k = 1; k < m; ++k)
+                differ = _mm512_ternarylogic_epi64(differ, _mm512_permutex2var_epi8(current, from[k], next), units[k], 0xF6);
+            const std::uint64_t starts = _cvtmask64_u64(_mm512_testn_epi8_mask(differ, differ));
+            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+            if (here > limit - removed - found) break;
+            found += here;
+            const unsigned __int128 covered = static_cast<unsigned __int128>(starts) * span;
+            keeps[stretches] = ~(static_cast<std::uint64_t>(covered) | carry);
+            carry = static_cast<std::uint64_t>(covered >> 64);
+            current = next;
         }
-        const auto found = static_cast<Py_ssize_t>(std::popcount(starts));
-        if (found > limit - removed) break;
-        const unsigned __int128 covered = ((static_cast<unsigned __int128>(starts) << m) - starts) | carry;
-        const auto keep = ~static_cast<std::uint64_t>(covered);
-        for (int v = 0; v < Stretch<C>::vectors; ++v) {
-            const std::uint64_t kept = (keep >> (v * lanes)) & lane_bits;
-            __m512i packed;
-            if constexpr (sizeof(C) == 1) packed = _mm512_maskz_compress_epi8(kept, current.units[v]);
-            else if constexpr (sizeof(C) == 2) packed = _mm512_maskz_compress_epi16(static_cast<__mmask32>(kept), current.units[v]);
-            else packed = _mm512_maskz_compress_epi32(static_cast<__mmask16>(kept), current.units[v]);
-            // The whole vector is stored; only the kept units count. The
-            // output is never ahead of the input, so this stays inside the
-            // result.
-            _mm512_storeu_si512(w, packed);
-            w += std::popcount(kept);
+        for (int t = 0; t < stretches; ++t) {
+            const C* stretch = s + i + t * 64;
+            for (int v = 0; v < static_cast<int>(sizeof(C)); ++v) {
+                const std::uint64_t kept = (keeps[t] >> (v * lanes)) & lane_bits;
+                const __m512i all = _mm512_loadu_si512(stretch + v * lanes);
+                __m512i packed;
+                if constexpr (sizeof(C) == 1) packed = _mm512_maskz_compress_epi8(kept, all);
+                else if constexpr (sizeof(C) == 2) packed = _mm512_maskz_compress_epi16(static_cast<__mmask32>(kept), all);
+                else packed = _mm512_maskz_compress_epi32(static_cast<__mmask16>(kept), all);
+                // The whole vector is stored, not just the kept units: a
+                // compressing store straight to memory is many times slower
+                // on some processors. Only the kept units count; the output
+                // is never ahead of the input, so this stays inside the result.
+                _mm512_storeu_si512(w, packed);
+                w += std::popcount(kept);
+            }
         }
+        i += stretches * 64;
         removed += found;
-        carry = static_cast<std::uint64_t>(covered >> 64);
-        i += 64;
-        current = next;
+        if (stretches < run) break;  // at the end, or at the limit
     }
-done:
     i_io = i;
     removed_io = removed;
     w_io = w;

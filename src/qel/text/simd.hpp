@@ -109,7 +109,7 @@ inline unsigned clear_through(unsigned mask, Py_ssize_t i) {
 #include <immintrin.h>
 #define QEL_TEXT_AVX2 1
 #define QEL_AVX2 __attribute__((target("avx2")))
-#define QEL_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi2")))
+#define QEL_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512vbmi2")))
 #else
 #define QEL_TEXT_AVX2 0
 #endif
@@ -125,12 +125,14 @@ inline bool have_avx2() {
     return yes;
 }
 
-/// Whether to use the 64-byte vector instructions with per-unit masks and
-/// compression (AVX-512 F, BW and VBMI2): the processor has them, and neither
-/// QEL_NO_AVX2 nor QEL_NO_AVX512 is set in the environment.
+/// Whether to use the 64-byte vector instructions with per-unit masks, byte
+/// permutations and compression (AVX-512 F, BW, VBMI and VBMI2): the
+/// processor has them, and neither QEL_NO_AVX2 nor QEL_NO_AVX512 is set in
+/// the environment.
 inline bool have_avx512() {
     static const bool yes = have_avx2() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                            __builtin_cpu_supports("avx512vbmi2") && std::getenv("QEL_NO_AVX512") == nullptr;
+                            __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+                            std::getenv("QEL_NO_AVX512") == nullptr;
     return yes;
 }
 
