@@ -106,6 +106,53 @@ QEL_AVX512 inline __m512i narrowed(const C* s, Py_ssize_t available) {
     }
 }
 
+/// For each mask of 8 four-byte units, the order that moves the units whose
+/// bits are set to the front.
+struct KeptOrders {
+    alignas(32) std::uint32_t table[256][8] = {};
+    constexpr KeptOrders() {
+        for (int mask = 0; mask < 256; ++mask) {
+            int out = 0;
+            for (int b = 0; b < 8; ++b)
+                if (mask >> b & 1) table[mask][out++] = static_cast<std::uint32_t>(b);
+        }
+    }
+};
+inline constexpr KeptOrders kept_orders{};
+
+/// Stores the units of a stretch of 64 characters whose bits are set in
+/// `keep`, packed together at w; returns the end of what they fill.
+///
+/// Whole vectors are stored, not just the kept units (a compressing store
+/// straight to memory is many times slower on some processors): only the kept
+/// units count, and the output is never ahead of the input, so the stores stay
+/// inside the result. Four-byte units are moved eight at a time by an order
+/// from a table: compressing 64 bytes costs several times as much as that
+/// permutation on some processors, and is worth it only for the narrower
+/// units, of which one compression moves more.
+template <class C>
+QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
+    if constexpr (sizeof(C) == 4) {
+        for (int h = 0; h < 8; ++h, keep >>= 8) {
+            const auto kept = static_cast<unsigned>(keep & 0xffu);
+            const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kept_orders.table[kept]));
+            const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(stretch + h * 8));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_permutevar8x32_epi32(all, order));
+            w += std::popcount(kept);
+        }
+    } else if constexpr (sizeof(C) == 2) {
+        for (int h = 0; h < 2; ++h, keep >>= 32) {
+            const auto kept = static_cast<__mmask32>(keep);
+            _mm512_storeu_si512(w, _mm512_maskz_compress_epi16(kept, _mm512_loadu_si512(stretch + h * 32)));
+            w += std::popcount(kept);
+        }
+    } else {
+        _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(stretch)));
+        w += std::popcount(keep);
+    }
+    return w;
+}
+
 /// remove_kernel's work on stretches of 64 characters without a branch per
 /// occurrence, for a pattern of at most 16 units, all below 255, whose
 /// occurrences can't overlap.
@@ -130,8 +177,6 @@ template <class C>
 QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
                                                              Py_ssize_t limit, Py_ssize_t& i_io, Py_ssize_t& removed_io,
                                                              C*& w_io, std::uint64_t& carry_io) {
-    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
-    constexpr std::uint64_t lane_bits = lanes == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << lanes) - 1;
     constexpr int run = 16;
     // For each pattern unit k: the unit in every byte, and the byte
     // permutation that takes the 64 bytes from k on out of two stretches.
@@ -169,23 +214,7 @@ QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize
             carry = static_cast<std::uint64_t>(covered >> 64);
             current = next;
         }
-        for (int t = 0; t < stretches; ++t) {
-            const C* stretch = s + i + t * 64;
-            for (int v = 0; v < static_cast<int>(sizeof(C)); ++v) {
-                const std::uint64_t kept = (keeps[t] >> (v * lanes)) & lane_bits;
-                const __m512i all = _mm512_loadu_si512(stretch + v * lanes);
-                __m512i packed;
-                if constexpr (sizeof(C) == 1) packed = _mm512_maskz_compress_epi8(kept, all);
-                else if constexpr (sizeof(C) == 2) packed = _mm512_maskz_compress_epi16(static_cast<__mmask32>(kept), all);
-                else packed = _mm512_maskz_compress_epi32(static_cast<__mmask16>(kept), all);
-                // The whole vector is stored, not just the kept units: a
-                // compressing store straight to memory is many times slower
-                // on some processors. Only the kept units count; the output
-                // is never ahead of the input, so this stays inside the result.
-                _mm512_storeu_si512(w, packed);
-                w += std::popcount(kept);
-            }
-        }
+        for (int t = 0; t < stretches; ++t) w = store_kept(s + i + t * 64, keeps[t], w);
         i += stretches * 64;
         removed += found;
         if (stretches < run) break;  // at the end, or at the limit
