@@ -7,6 +7,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace qel::text {
 namespace {
@@ -341,17 +342,22 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
     } else if (PyUnicode_KIND(piece) == static_cast<int>(sizeof(C))) {
         length = remove_any(s, n, static_cast<const C*>(PyUnicode_DATA(piece)), m, limit, out);
     } else {
-        // The piece in the text's width (it is narrower here).
-        auto* pat = static_cast<C*>(PyMem_Malloc(static_cast<std::size_t>(m) * sizeof(C)));
-        if (!pat) {
-            PyObject_Free(out);
-            return Ref::adopt(PyErr_NoMemory());
+        // The piece in the text's width (it is narrower here); short pieces,
+        // the usual ones, on the stack.
+        C on_stack[64];
+        C* pat = on_stack;
+        if (m > static_cast<Py_ssize_t>(std::size(on_stack))) {
+            pat = static_cast<C*>(PyMem_Malloc(static_cast<std::size_t>(m) * sizeof(C)));
+            if (!pat) {
+                PyObject_Free(out);
+                return Ref::adopt(PyErr_NoMemory());
+            }
         }
         const int kind = PyUnicode_KIND(piece);
         const void* data = PyUnicode_DATA(piece);
         for (Py_ssize_t j = 0; j < m; ++j) pat[j] = static_cast<C>(PyUnicode_READ(kind, data, j));
         length = remove_any(s, n, pat, m, limit, out);
-        PyMem_Free(pat);
+        if (pat != on_stack) PyMem_Free(pat);
     }
     out[length] = 0;
     if (length < n) {
