@@ -34,7 +34,7 @@ PyObject* function_vectorcall(PyObject* callable, PyObject* const* args, size_t 
     ++running_calls;
     PyObject* result = nullptr;
     try {
-        result = f->definition->impl(Call(f, bound)).release();
+        result = f->definition->impl(Call(f, bound, f->globals)).release();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (...) {
@@ -272,8 +272,6 @@ Ref Call::builtin(const Name& name) const {
     }
     return Ref::adopt(found);
 }
-
-PyObject* Call::globals_dict() const { return function_->globals; }
 
 Ref make_function(const FunctionDef& definition, const Globals& globals, const char* qualname_prefix,
                   Ref defaults, Ref annotations) {

@@ -39,7 +39,8 @@ struct FunctionDef {
 /// A running call: the bound parameters and the function's module namespace.
 class Call {
 public:
-    Call(FunctionObject* function, PyObject* const* args) : function_(function), args_(args) {}
+    Call(FunctionObject* function, PyObject* const* args, PyObject* globals)
+        : function_(function), args_(args), globals_(globals) {}
 
     /// Parameter i, borrowed; every parameter is bound (defaults filled in).
     PyObject* arg(std::size_t i) const { return args_[i]; }
@@ -49,11 +50,12 @@ public:
     /// the function was made with).
     Ref builtin(const Name& name) const;
     /// The module dict the function looks its globals up in (borrowed).
-    PyObject* globals_dict() const;
+    PyObject* globals_dict() const { return globals_; }
 
 private:
     FunctionObject* function_;
     PyObject* const* args_;
+    PyObject* globals_;  // the function's, held by it for the call
 };
 
 /// Makes a function whose __qualname__ is `qualname_prefix.name`, or just the
