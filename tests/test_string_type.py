@@ -241,9 +241,9 @@ def test_only_uses_the_char_comparison():
 
 
 # Long texts cross the vector blocks the kernels work in: every control
-# character, the escaped ones, colour-code pieces, and one wide character
-# that sets the string's width.
-_PIECES = [chr(c) for c in range(0x20)] + ['"', "\\", "a", "\x7f", "\x1b[3", "1m", "\x1b[38m", "\x1b[0m"]
+# character, the escaped ones, colour-code pieces, runs without escapes longer
+# than a vector, and one wide character that sets the string's width.
+_PIECES = [chr(c) for c in range(0x20)] + ['"', "\\", "a", "\x7f", "\x1b[3", "1m", "\x1b[38m", "\x1b[0m", "plain " * 12]
 
 
 @pytest.mark.parametrize("wide", ["", "é", "中", "\U0001f600"])
@@ -256,8 +256,9 @@ def test_long_texts_across_blocks(wide, length):
     assert s.qe_rmcolor() == model_rmcolor(text)
 
 
-def test_long_texts_without_the_wide_vectors():
-    """The 16-byte vector code, which machines without AVX2 run."""
+@pytest.mark.parametrize("switch", ["QEL_NO_AVX512", "QEL_NO_AVX2"])
+def test_long_texts_on_narrower_vectors(switch):
+    """The code for machines without AVX-512, and without AVX2."""
     from conftest import run_python
     code = """
 import random, sys
@@ -272,5 +273,5 @@ for wide in ["", "é", "中", "\\U0001f600"]:
         assert qel.str(text).qe_rmcolor() == model_rmcolor(text), (wide, length)
 sys.stdout.vanilla_write("ok")
 """ % str(__import__("pathlib").Path(__file__).parent)
-    result = run_python(code, env={"QEL_NO_AVX2": "1"})
+    result = run_python(code, env={switch: "1"})
     assert result.out == b"ok"

@@ -3,6 +3,7 @@
 #include "text/removal.hpp"
 
 #include "text/copy_scan.hpp"
+#include "text/narrow512.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -68,45 +69,6 @@ constexpr Py_ssize_t vector_pattern_max = 16;
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-/// One vector of units from s. Unless `whole`, only `left` of them exist:
-/// those past the end are not read (masked-off units never touch memory) and
-/// stand as 255.
-template <class C, bool whole>
-QEL_AVX512 inline __m512i units_at(const C* s, Py_ssize_t left) {
-    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
-    if (whole || left >= lanes) return _mm512_loadu_si512(s);
-    const std::uint64_t mask = left <= 0 ? 0 : (std::uint64_t{1} << left) - 1;
-    if constexpr (sizeof(C) == 1) return _mm512_mask_loadu_epi8(_mm512_set1_epi8(-1), mask, s);
-    else if constexpr (sizeof(C) == 2) return _mm512_mask_loadu_epi16(_mm512_set1_epi16(255), static_cast<__mmask32>(mask), s);
-    else return _mm512_mask_loadu_epi32(_mm512_set1_epi32(255), static_cast<__mmask16>(mask), s);
-}
-
-/// 64 characters from s (of which `available` exist unless `whole`) as bytes
-/// for the comparisons: each below 255 as itself, each from 255 up as 255
-/// (which no pattern unit equals), and those past the text's end as 255.
-/// Written without arrays so that every vector stays in a register.
-template <class C, bool whole>
-QEL_AVX512 inline __m512i narrowed(const C* s, Py_ssize_t available) {
-    constexpr Py_ssize_t lanes = 64 / static_cast<Py_ssize_t>(sizeof(C));
-    if constexpr (sizeof(C) == 1) {
-        return units_at<C, whole>(s, available);
-    } else if constexpr (sizeof(C) == 2) {
-        // Clamped to 255, packed per 128-bit lane, then the lanes put in order.
-        const __m512i top = _mm512_set1_epi16(255);
-        const __m512i a = _mm512_min_epu16(units_at<C, whole>(s, available), top);
-        const __m512i b = _mm512_min_epu16(units_at<C, whole>(s + lanes, available - lanes), top);
-        return _mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7), _mm512_packus_epi16(a, b));
-    } else {
-        const __m512i top = _mm512_set1_epi32(255);
-        const __m512i a = _mm512_min_epu32(units_at<C, whole>(s, available), top);
-        const __m512i b = _mm512_min_epu32(units_at<C, whole>(s + lanes, available - lanes), top);
-        const __m512i c = _mm512_min_epu32(units_at<C, whole>(s + 2 * lanes, available - 2 * lanes), top);
-        const __m512i d = _mm512_min_epu32(units_at<C, whole>(s + 3 * lanes, available - 3 * lanes), top);
-        const __m512i packed = _mm512_packus_epi16(_mm512_packus_epi32(a, b), _mm512_packus_epi32(c, d));
-        return _mm512_permutexvar_epi32(_mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), packed);
-    }
-}
-
 /// For each mask of 8 four-byte units, the order that moves the units whose
 /// bits are set to the front.
 struct KeptOrders {
@@ -158,10 +120,10 @@ QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
 /// occurrence, for a pattern of at most 16 units, all below 255, whose
 /// occurrences can't overlap.
 ///
-/// The comparisons are made on the characters as bytes (see narrowed). For
-/// each pattern unit k, the 64 bytes from k on (taken across this stretch and
-/// the next by one permutation) are compared with the unit; a start is where
-/// every unit matches. The characters the occurrences cover are the start
+/// The comparisons are made on the characters as bytes (see
+/// simd512::narrowed). For each pattern unit k, the 64 bytes from k on (taken
+/// across this stretch and the next by one permutation) are compared with the
+/// unit; a start is where every unit matches. The characters the occurrences cover are the start
 /// bits times 2**m - 1 (the high half carried into the next stretch where an
 /// occurrence runs past it), and the kept characters are stored packed
 /// together, a vector at a time.
@@ -199,9 +161,10 @@ QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize
     while (i + 64 <= n) {
         int stretches = 0;
         Py_ssize_t found = 0;
-        __m512i current = narrowed<C, false>(s + i, n - i);
+        __m512i current = simd512::narrowed<C, false>(s + i, n - i);
         for (Py_ssize_t at = i; stretches < run && at + 64 <= n; ++stretches, at += 64) {
-            const __m512i next = at + 128 <= n ? narrowed<C, true>(s + at + 64, 64) : narrowed<C, false>(s + at + 64, n - at - 64);
+            const __m512i next = at + 128 <= n ? simd512::narrowed<C, true>(s + at + 64, 64)
+                                               : simd512::narrowed<C, false>(s + at + 64, n - at - 64);
             // Any bit set where some unit differs: differ | (bytes ^ unit).
             __m512i differ = _mm512_xor_si512(current, units[0]);
             for (Py_ssize_t k = 1; k < m; ++k)
