@@ -62,8 +62,8 @@ bool narrow_enough(const C* pat, Py_ssize_t m) {
 /// The longest pattern the vector kernel compares whole.
 constexpr Py_ssize_t vector_pattern_max = 16;
 
-// GCC 12 takes the deliberately undefined vectors inside the narrowing and
-// compressing intrinsics for uninitialised variables.
+// GCC 12 takes the deliberately undefined vectors inside the narrowing
+// (inlined here) and compressing intrinsics for uninitialised variables.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
