@@ -208,63 +208,58 @@ struct KeepShuffles {
 };
 inline constexpr KeepShuffles keep_shuffles{};
 
-/// remove_blocks_512's work for one-byte text with 32-byte vectors (AVX2):
-/// the same masks, 32 characters at a time, and the kept characters of each
-/// 8-character group moved together by a byte shuffle from a table.
+/// remove_blocks_512's work for one-byte text with 32-byte vectors (AVX2), in
+/// the same runs: one-byte text needs no narrowing, so the 32 bytes from each
+/// pattern unit's place on are loaded as they stand and compared with it, and
+/// the kept characters of each 8-character group are moved together by a byte
+/// shuffle from a table. Stops where fewer than 48 characters remain, so that
+/// every load stays inside the text.
 QEL_AVX2 __attribute__((noinline)) void remove_blocks_avx2(const Py_UCS1* s, Py_ssize_t n, const Py_UCS1* pat,
                                                            Py_ssize_t m, Py_ssize_t limit, Py_ssize_t& i_io,
                                                            Py_ssize_t& removed_io, Py_UCS1*& w_io,
                                                            std::uint64_t& carry_io) {
+    constexpr int run = 32;
+    constexpr Py_ssize_t stretch = 32, reach = stretch + vector_pattern_max;
     __m256i units[vector_pattern_max];
     for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
-    std::uint64_t matches[vector_pattern_max];  // each unit's mask for the current 32 characters
+    const std::uint64_t span = (std::uint64_t{1} << m) - 1;
     // Kept in locals, as in remove_blocks_512.
     Py_ssize_t i = i_io, removed = removed_io;
     Py_UCS1* w = w_io;
     std::uint64_t carry = carry_io;
-    if (i + 32 <= n) {
-        __m256i current = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i));
-        for (Py_ssize_t k = 0; k < m; ++k)
-            matches[k] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(current, units[k])));
-        while (i + 32 <= n) {
-            // The next 32 characters; past the text's end, 255s (no pattern unit).
-            __m256i next;
-            const Py_ssize_t available = n - i - 32;
-            if (available >= 32) {
-                next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + i + 32));
-            } else {
-                alignas(32) unsigned char tail[32];
-                std::memset(tail, 255, sizeof tail);
-                std::memcpy(tail, s + i + 32, static_cast<std::size_t>(available));
-                next = _mm256_load_si256(reinterpret_cast<const __m256i*>(tail));
-            }
-            std::uint64_t starts = matches[0];
-            matches[0] = static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, units[0])));
-            for (Py_ssize_t k = 1; k < m; ++k) {
-                const std::uint64_t later =
-                    static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(next, units[k])));
-                starts &= ((matches[k] >> k) | (later << (32 - k))) & 0xffffffffu;
-                matches[k] = later;
-            }
-            const auto found = static_cast<Py_ssize_t>(std::popcount(starts));
-            if (found > limit - removed) break;
-            const std::uint64_t covered = ((starts << m) - starts) | carry;
-            alignas(32) unsigned char bytes[32];
-            _mm256_store_si256(reinterpret_cast<__m256i*>(bytes), current);
+    std::uint32_t removes[run];  // per stretch, the characters that go
+    while (i + reach <= n) {
+        int stretches = 0;
+        Py_ssize_t found = 0;
+        for (Py_ssize_t at = i; stretches < run && at + reach <= n; ++stretches, at += stretch) {
+            // Any bit set where some unit differs: differ | (bytes ^ unit).
+            __m256i differ = _mm256_setzero_si256();
+            for (Py_ssize_t k = 0; k < m; ++k)
+                differ = _mm256_or_si256(differ, _mm256_xor_si256(simd::wide::load(s + at + k), units[k]));
+            const auto starts = static_cast<std::uint32_t>(
+                _mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+            if (here > limit - removed - found) break;
+            found += here;
+            const std::uint64_t covered = starts * span | carry;
+            removes[stretches] = static_cast<std::uint32_t>(covered);
+            carry = covered >> stretch;
+        }
+        for (int t = 0; t < stretches; ++t) {
+            const Py_UCS1* from = s + i + t * stretch;
             for (int g = 0; g < 4; ++g) {
-                const unsigned removed_here = static_cast<unsigned>(covered >> (8 * g)) & 0xffu;
-                const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(bytes + 8 * g));
-                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_shuffles.table[removed_here]));
+                const unsigned gone = removes[t] >> (8 * g) & 0xffu;
+                const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * g));
+                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_shuffles.table[gone]));
                 // Eight bytes stored, only the kept ones counted; the output is
                 // never ahead of the input, so this stays inside the result.
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(group, shuffle));
-                w += 8 - std::popcount(removed_here);
+                w += 8 - std::popcount(gone);
             }
-            removed += found;
-            carry = covered >> 32;
-            i += 32;
-            current = next;
         }
+        i += stretches * stretch;
+        removed += found;
+        if (stretches < run) break;  // near the end, or at the limit
     }
     i_io = i;
     removed_io = removed;
