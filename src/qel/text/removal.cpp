@@ -59,6 +59,18 @@ bool narrow_enough(const C* pat, Py_ssize_t m) {
     return true;
 }
 
+/// How far a vector kernel got: the next character `i` to look at, the
+/// occurrences removed before it, where the output goes on (`w`), and the
+/// characters from `i` on that the last occurrence still covers (`carry`,
+/// one bit each).
+template <class C>
+struct Progress {
+    Py_ssize_t i;
+    Py_ssize_t removed;
+    C* w;
+    std::uint64_t carry;
+};
+
 /// The longest pattern the vector kernel compares whole.
 constexpr Py_ssize_t vector_pattern_max = 16;
 
@@ -137,9 +149,8 @@ QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
 /// when the next stretch would pass `limit` removals; `carry` then marks the
 /// characters from `i` on that the last occurrence still covers.
 template <class C>
-QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
-                                                             Py_ssize_t limit, Py_ssize_t& i_io, Py_ssize_t& removed_io,
-                                                             C*& w_io, std::uint64_t& carry_io) {
+QEL_AVX512 __attribute__((noinline)) Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, const C* pat,
+                                                                    Py_ssize_t m, Py_ssize_t limit, Progress<C> start) {
     constexpr int run = 16;
     // For each pattern unit k: the unit in every byte, and the byte
     // permutation that takes the 64 bytes from k on out of two stretches.
@@ -152,11 +163,10 @@ QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize
         from[k] = _mm512_add_epi8(ascending, _mm512_set1_epi8(static_cast<char>(k)));
     }
     const std::uint64_t span = (std::uint64_t{1} << m) - 1;
-    // Kept in locals: the vector stores could otherwise alias them, and every
-    // stretch would wait for them to be read back from memory.
-    Py_ssize_t i = i_io, removed = removed_io;
-    C* w = w_io;
-    std::uint64_t carry = carry_io;
+    // Taken and returned by value: behind references the vector stores
+    // could alias them, and every stretch would wait for them to be read
+    // back from memory.
+    auto [i, removed, w, carry] = start;
     std::uint64_t keeps[run];
     while (i + 64 <= n) {
         int stretches = 0;
@@ -183,10 +193,7 @@ QEL_AVX512 __attribute__((noinline)) void remove_blocks_512(const C* s, Py_ssize
         removed += found;
         if (stretches < run) break;  // at the end, or at the limit
     }
-    i_io = i;
-    removed_io = removed;
-    w_io = w;
-    carry_io = carry;
+    return {i, removed, w, carry};
 }
 
 #if defined(__GNUC__) && !defined(__clang__)
@@ -214,19 +221,15 @@ inline constexpr KeepShuffles keep_shuffles{};
 /// the kept characters of each 8-character group are moved together by a byte
 /// shuffle from a table. Stops where fewer than 48 characters remain, so that
 /// every load stays inside the text.
-QEL_AVX2 __attribute__((noinline)) void remove_blocks_avx2(const Py_UCS1* s, Py_ssize_t n, const Py_UCS1* pat,
-                                                           Py_ssize_t m, Py_ssize_t limit, Py_ssize_t& i_io,
-                                                           Py_ssize_t& removed_io, Py_UCS1*& w_io,
-                                                           std::uint64_t& carry_io) {
+QEL_AVX2 __attribute__((noinline)) Progress<Py_UCS1> remove_blocks_avx2(const Py_UCS1* s, Py_ssize_t n,
+                                                                        const Py_UCS1* pat, Py_ssize_t m,
+                                                                        Py_ssize_t limit, Progress<Py_UCS1> start) {
     constexpr int run = 32;
     constexpr Py_ssize_t stretch = 32, reach = stretch + vector_pattern_max;
     __m256i units[vector_pattern_max];
     for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
     const std::uint64_t span = (std::uint64_t{1} << m) - 1;
-    // Kept in locals, as in remove_blocks_512.
-    Py_ssize_t i = i_io, removed = removed_io;
-    Py_UCS1* w = w_io;
-    std::uint64_t carry = carry_io;
+    auto [i, removed, w, carry] = start;  // by value, as in remove_blocks_512
     std::uint32_t removes[run];  // per stretch, the characters that go
     while (i + reach <= n) {
         int stretches = 0;
@@ -261,10 +264,7 @@ QEL_AVX2 __attribute__((noinline)) void remove_blocks_avx2(const Py_UCS1* s, Py_
         removed += found;
         if (stretches < run) break;  // near the end, or at the limit
     }
-    i_io = i;
-    removed_io = removed;
-    w_io = w;
-    carry_io = carry;
+    return {i, removed, w, carry};
 }
 
 #endif
@@ -274,14 +274,12 @@ Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_s
 #if QEL_TEXT_AVX2
     const bool wide = simd::have_avx512() || (sizeof(C) == 1 && simd::have_avx2());
     if (m <= vector_pattern_max && n >= 256 && wide && narrow_enough(pat, m) && !can_overlap(pat, m)) {
-        Py_ssize_t i = 0, removed = 0;
-        C* w = out;
-        std::uint64_t carry = 0;
-        if (simd::have_avx512()) remove_blocks_512(s, n, pat, m, limit, i, removed, w, carry);
-        else if constexpr (sizeof(C) == 1) remove_blocks_avx2(s, n, pat, m, limit, i, removed, w, carry);
+        Progress<C> at{0, 0, out, 0};
+        if (simd::have_avx512()) at = remove_blocks_512(s, n, pat, m, limit, at);
+        else if constexpr (sizeof(C) == 1) at = remove_blocks_avx2(s, n, pat, m, limit, at);
         // The rest one occurrence at a time, after what the last one covers.
-        i += std::countr_one(carry);
-        return (w - out) + remove_kernel(s + i, n - i, pat, m, limit - removed, w);
+        const Py_ssize_t i = at.i + std::countr_one(at.carry);
+        return (at.w - out) + remove_kernel(s + i, n - i, pat, m, limit - at.removed, at.w);
     }
 #endif
     return remove_kernel(s, n, pat, m, limit, out);
