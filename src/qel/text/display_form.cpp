@@ -228,10 +228,28 @@ QEL_AVX512 __attribute__((noinline)) C* write_blocks_512(const C* s, Py_ssize_t 
 }
 #endif
 
+#if QEL_TEXT_AVX2
+/// The units display_size adds for s[i:], 64 characters at a time while 64
+/// remain; advances `i`.
+template <class C>
+QEL_AVX512 __attribute__((noinline)) Py_ssize_t extra_512(const C* s, Py_ssize_t n, Py_ssize_t& i_io) {
+    Py_ssize_t extra = 0, i = i_io;
+    for (; i + 64 <= n; i += 64) {
+        const auto [any, esc] = escapes_512(s + i);
+        extra += std::popcount(any) + std::popcount(esc);
+    }
+    i_io = i;
+    return extra;
+}
+#endif
+
 template <class C>
 Py_ssize_t display_size(const C* s, Py_ssize_t n) {
     Py_ssize_t extra = 0;
     Py_ssize_t i = 0;
+#if QEL_TEXT_AVX2
+    if (simd::have_avx512()) extra = extra_512(s, n, i);
+#endif
 #if QEL_TEXT_SIMD
     // Each vector adds at most two to a unit's counter.
     constexpr Py_ssize_t per = simd::lanes<C>;
