@@ -9,10 +9,10 @@ Why beside pyperf: on some machines (shared virtual ones among them) the speed
 of a process differs from the next one's by as much as twice, for the same
 code, for the life of the process. pyperf times each benchmark in processes of
 its own, so a ratio of two of its means carries that spread; timing both sides
-in the same process cancels it. `writers` pairs the installed writers with the
-same /dev/null stream unhooked (bench_writers.py); `string` pairs each
-qel.str method with its plain-Python twin (bench_string.py), given as
-twin/qel like bench/ratios.py.
+in the same process cancels it. `writers` pairs the installed writers, and the
+same writers written in Python, with the same /dev/null stream unhooked
+(bench_writers.py); `string` pairs each qel.str method with its plain-Python
+twin (bench_string.py), given as twin/qel like bench/ratios.py.
 """
 import argparse
 import json
@@ -31,11 +31,18 @@ ROUNDS = 15
 
 def writer_pairs():
     import bench_writers as bw
+    python = bw.python_writers()
     for stream_name in ("stdout", "stderr"):
         for how in ("print", "write"):
             plain = bw.timed(stream_name, bw.devnull(), how)
             native = bw.timed(stream_name, bw.hooked(bw.NATIVE[stream_name]), how)
             yield f"{stream_name} {how}", plain, native, 20_000
+    # For comparison: the same writers written in Python.
+    for stream_name in ("stdout", "stderr"):
+        for how in ("print", "write"):
+            plain = bw.timed(stream_name, bw.devnull(), how)
+            written = bw.timed(stream_name, bw.hooked(python[stream_name]), how)
+            yield f"{stream_name} {how} (Python)", plain, written, 20_000
 
 
 def string_pairs(only):
@@ -88,11 +95,11 @@ def main():
         result = subprocess.run([sys.executable, __file__, args.kind, "--child", "--only", args.only],
                                 capture_output=True, text=True, check=True)
         runs.append(json.loads(result.stdout.strip().splitlines()[-1]))
-    what = "native / unhooked stream" if args.kind == "writers" else "plain Python / qel"
+    what = "writer / unhooked stream" if args.kind == "writers" else "plain Python / qel"
     print(f"Python {sys.version.split()[0]}: {what}, median of {args.processes} processes (range)")
     for name in runs[0]:
         ratios = sorted(r[name] for r in runs)
-        print(f"  {name:18} {statistics.median(ratios):7.2f}x   ({ratios[0]:.2f}-{ratios[-1]:.2f})")
+        print(f"  {name:24} {statistics.median(ratios):7.2f}x   ({ratios[0]:.2f}-{ratios[-1]:.2f})")
 
 
 if __name__ == "__main__":
