@@ -95,6 +95,48 @@ struct KeptOrders {
 };
 inline constexpr KeptOrders kept_orders{};
 
+/// For each mask of 8 units of one or two bytes, the byte shuffle that moves
+/// the units whose bits are set to the front, in order.
+template <int width>
+struct KeepShuffles {
+    alignas(16) unsigned char table[256][16] = {};
+    constexpr KeepShuffles() {
+        for (int mask = 0; mask < 256; ++mask) {
+            int out = 0;
+            for (int b = 0; b < 8; ++b)
+                if (mask >> b & 1)
+                    for (int byte = 0; byte < width; ++byte)
+                        table[mask][out++] = static_cast<unsigned char>(b * width + byte);
+            for (; out < 16; ++out) table[mask][out] = 0x80;  // zero
+        }
+    }
+};
+template <int width>
+inline constexpr KeepShuffles<width> keep_shuffles{};
+
+/// Stores the units of the 8 at `from` whose bits in `kept` are set, packed
+/// together at w; returns the end of what they fill. The whole group is
+/// stored and only the kept units count; the output is never ahead of the
+/// input, so the store stays inside the result.
+template <class C>
+QEL_AVX2 inline C* store_group(const C* from, unsigned kept, C* w) {
+    if constexpr (sizeof(C) == 4) {
+        const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kept_orders.table[kept]));
+        const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_permutevar8x32_epi32(all, order));
+    } else {
+        const auto* shuffle = reinterpret_cast<const __m128i*>(keep_shuffles<sizeof(C)>.table[kept]);
+        if constexpr (sizeof(C) == 2) {
+            const __m128i all = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(all, _mm_load_si128(shuffle)));
+        } else {
+            const __m128i all = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(all, _mm_load_si128(shuffle)));
+        }
+    }
+    return w + std::popcount(kept);
+}
+
 /// Stores the units of a stretch of 64 characters whose bits are set in
 /// `keep`, packed together at w; returns the end of what they fill.
 ///
@@ -108,13 +150,7 @@ inline constexpr KeptOrders kept_orders{};
 template <class C>
 QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
     if constexpr (sizeof(C) == 4) {
-        for (int h = 0; h < 8; ++h, keep >>= 8) {
-            const auto kept = static_cast<unsigned>(keep & 0xffu);
-            const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kept_orders.table[kept]));
-            const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(stretch + h * 8));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_permutevar8x32_epi32(all, order));
-            w += std::popcount(kept);
-        }
+        for (int h = 0; h < 8; ++h, keep >>= 8) w = store_group(stretch + h * 8, static_cast<unsigned>(keep & 0xffu), w);
     } else if constexpr (sizeof(C) == 2) {
         for (int h = 0; h < 2; ++h, keep >>= 32) {
             const auto kept = static_cast<__mmask32>(keep);
@@ -200,65 +236,66 @@ QEL_AVX512 __attribute__((noinline)) Progress<C> remove_blocks_512(const C* s, P
 #pragma GCC diagnostic pop
 #endif
 
-/// For each byte mask of an 8-byte group, the shuffle that moves the bytes
-/// whose bits are clear (the kept ones) to the front, in order.
-struct KeepShuffles {
-    alignas(16) unsigned char table[256][16] = {};
-    constexpr KeepShuffles() {
-        for (int mask = 0; mask < 256; ++mask) {
-            int out = 0;
-            for (int b = 0; b < 8; ++b)
-                if (!(mask >> b & 1)) table[mask][out++] = static_cast<unsigned char>(b);
-            for (; out < 16; ++out) table[mask][out] = 0x80;  // zero
+/// Bit j set where the pattern starts at p[j], for the 32 characters from p;
+/// reads p[0] to p[31 + m - 1]. The characters from each pattern unit's place
+/// on are loaded as they stand and compared whole with it.
+template <class C>
+QEL_AVX2 inline std::uint32_t starts_avx2(const C* p, const __m256i* units, Py_ssize_t m) {
+    constexpr Py_ssize_t lanes = 32 / static_cast<Py_ssize_t>(sizeof(C));
+    // Any bit set where some unit differs: differ | (characters ^ unit).
+    __m256i differ[sizeof(C)];
+    for (std::size_t v = 0; v < sizeof(C); ++v) differ[v] = _mm256_setzero_si256();
+    for (Py_ssize_t k = 0; k < m; ++k)
+        for (std::size_t v = 0; v < sizeof(C); ++v)
+            differ[v] = _mm256_or_si256(differ[v], _mm256_xor_si256(simd::wide::load(p + v * lanes + k), units[k]));
+    const __m256i zero = _mm256_setzero_si256();
+    if constexpr (sizeof(C) == 1) {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ[0], zero)));
+    } else if constexpr (sizeof(C) == 2) {
+        // Packed to bytes per 128-bit lane, then the lanes put in order.
+        const __m256i packed = _mm256_packs_epi16(_mm256_cmpeq_epi16(differ[0], zero), _mm256_cmpeq_epi16(differ[1], zero));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xD8)));
+    } else {
+        std::uint32_t starts = 0;
+        for (std::size_t v = 0; v < 4; ++v) {
+            const __m256 equal = _mm256_castsi256_ps(_mm256_cmpeq_epi32(differ[v], zero));
+            starts |= static_cast<std::uint32_t>(_mm256_movemask_ps(equal)) << (8 * v);
         }
+        return starts;
     }
-};
-inline constexpr KeepShuffles keep_shuffles{};
+}
 
-/// remove_blocks_512's work for one-byte text with 32-byte vectors (AVX2), in
-/// the same runs: one-byte text needs no narrowing, so the 32 bytes from each
-/// pattern unit's place on are loaded as they stand and compared with it, and
-/// the kept characters of each 8-character group are moved together by a byte
-/// shuffle from a table. Stops where fewer than 48 characters remain, so that
+/// remove_blocks_512's work with 32-byte vectors (AVX2), in the same runs, 32
+/// characters a stretch. The characters are compared whole (see
+/// starts_avx2), so pieces with characters from U+00FF up are taken too, and
+/// the kept characters of each group of 8 are moved together from a table
+/// (see store_group). Stops where fewer than 48 characters remain, so that
 /// every load stays inside the text.
-QEL_AVX2 __attribute__((noinline)) Progress<Py_UCS1> remove_blocks_avx2(const Py_UCS1* s, Py_ssize_t n,
-                                                                        const Py_UCS1* pat, Py_ssize_t m,
-                                                                        Py_ssize_t limit, Progress<Py_UCS1> start) {
+template <class C>
+QEL_AVX2 __attribute__((noinline)) Progress<C> remove_blocks_avx2(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
+                                                                  Py_ssize_t limit, Progress<C> start) {
     constexpr int run = 32;
     constexpr Py_ssize_t stretch = 32, reach = stretch + vector_pattern_max;
     __m256i units[vector_pattern_max];
-    for (Py_ssize_t k = 0; k < m; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
+    for (Py_ssize_t k = 0; k < m; ++k) units[k] = simd::wide::splat<C>(static_cast<unsigned>(pat[k]));
     const std::uint64_t span = (std::uint64_t{1} << m) - 1;
     auto [i, removed, w, carry] = start;  // by value, as in remove_blocks_512
-    std::uint32_t removes[run];  // per stretch, the characters that go
+    std::uint32_t keeps[run];  // per stretch, the characters that stay
     while (i + reach <= n) {
         int stretches = 0;
         Py_ssize_t found = 0;
         for (Py_ssize_t at = i; stretches < run && at + reach <= n; ++stretches, at += stretch) {
-            // Any bit set where some unit differs: differ | (bytes ^ unit).
-            __m256i differ = _mm256_setzero_si256();
-            for (Py_ssize_t k = 0; k < m; ++k)
-                differ = _mm256_or_si256(differ, _mm256_xor_si256(simd::wide::load(s + at + k), units[k]));
-            const auto starts = static_cast<std::uint32_t>(
-                _mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+            const std::uint32_t starts = starts_avx2(s + at, units, m);
             const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
             if (here > limit - removed - found) break;
             found += here;
             const std::uint64_t covered = starts * span | carry;
-            removes[stretches] = static_cast<std::uint32_t>(covered);
+            keeps[stretches] = ~static_cast<std::uint32_t>(covered);
             carry = covered >> stretch;
         }
         for (int t = 0; t < stretches; ++t) {
-            const Py_UCS1* from = s + i + t * stretch;
-            for (int g = 0; g < 4; ++g) {
-                const unsigned gone = removes[t] >> (8 * g) & 0xffu;
-                const __m128i group = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(from + 8 * g));
-                const __m128i shuffle = _mm_load_si128(reinterpret_cast<const __m128i*>(keep_shuffles.table[gone]));
-                // Eight bytes stored, only the kept ones counted; the output is
-                // never ahead of the input, so this stays inside the result.
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(w), _mm_shuffle_epi8(group, shuffle));
-                w += 8 - std::popcount(gone);
-            }
+            const C* from = s + i + t * stretch;
+            for (int g = 0; g < 4; ++g) w = store_group(from + 8 * g, keeps[t] >> (8 * g) & 0xffu, w);
         }
         i += stretches * stretch;
         removed += found;
@@ -272,11 +309,11 @@ QEL_AVX2 __attribute__((noinline)) Progress<Py_UCS1> remove_blocks_avx2(const Py
 template <class C>
 Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_ssize_t limit, C* out) {
 #if QEL_TEXT_AVX2
-    const bool wide = simd::have_avx512() || (sizeof(C) == 1 && simd::have_avx2());
-    if (m <= vector_pattern_max && n >= 256 && wide && narrow_enough(pat, m) && !can_overlap(pat, m)) {
+    if (m <= vector_pattern_max && n >= 256 && simd::have_avx2() && !can_overlap(pat, m)) {
         Progress<C> at{0, 0, out, 0};
-        if (simd::have_avx512()) at = remove_blocks_512(s, n, pat, m, limit, at);
-        else if constexpr (sizeof(C) == 1) at = remove_blocks_avx2(s, n, pat, m, limit, at);
+        // The 64-character kernel compares the characters as bytes.
+        if (simd::have_avx512() && narrow_enough(pat, m)) at = remove_blocks_512(s, n, pat, m, limit, at);
+        else at = remove_blocks_avx2(s, n, pat, m, limit, at);
         // The rest one occurrence at a time, after what the last one covers.
         const Py_ssize_t i = at.i + std::countr_one(at.carry);
         return (at.w - out) + remove_kernel(s + i, n - i, pat, m, limit - at.removed, at.w);
