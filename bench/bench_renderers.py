@@ -8,9 +8,12 @@ join, print), on the same glyph and fill. Both print into a StringIO.
 """
 import contextlib
 import io
+import os
 import random
 
 import pyperf
+
+os.environ.setdefault("qel.no_info", "1")  # no start-up notice or version check
 
 import qel
 

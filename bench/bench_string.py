@@ -5,10 +5,13 @@
 Each pair runs on the same 10,000-character mixed text (ASCII, Latin-1, CJK,
 emoji, quotes, backslashes, control characters and colour codes).
 """
+import os
 import random
 import warnings
 
 import pyperf
+
+os.environ.setdefault("qel.no_info", "1")  # no start-up notice or version check
 
 import qel
 

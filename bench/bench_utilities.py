@@ -11,7 +11,11 @@ Baselines, measured in the same run:
 
     python bench/bench_utilities.py -o bench/utilities.json --fast
 """
+import os
+
 import pyperf
+
+os.environ.setdefault("qel.no_info", "1")  # no start-up notice or version check
 
 import qel
 
