@@ -226,9 +226,7 @@ QEL_AVX512 __attribute__((noinline)) C* write_blocks_512(const C* s, Py_ssize_t 
     i_io = i;
     return out;
 }
-#endif
 
-#if QEL_TEXT_AVX2
 /// The units display_size adds for s[i:], 64 characters at a time while 64
 /// remain; advances `i`.
 template <class C>

@@ -71,7 +71,7 @@ struct Progress {
     std::uint64_t carry;
 };
 
-/// The longest pattern the vector kernel compares whole.
+/// The longest pattern the vector kernels compare whole.
 constexpr Py_ssize_t vector_pattern_max = 16;
 
 // GCC 12 takes the deliberately undefined vectors inside the narrowing
@@ -171,10 +171,10 @@ QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
 /// The comparisons are made on the characters as bytes (see
 /// simd512::narrowed). For each pattern unit k, the 64 bytes from k on (taken
 /// across this stretch and the next by one permutation) are compared with the
-/// unit; a start is where every unit matches. The characters the occurrences cover are the start
-/// bits times 2**m - 1 (the high half carried into the next stretch where an
-/// occurrence runs past it), and the kept characters are stored packed
-/// together, a vector at a time.
+/// unit; a start is where every unit matches. The characters the occurrences
+/// cover are the start bits times 2**m - 1 (the high half carried into the
+/// next stretch where an occurrence runs past it), and the kept characters
+/// are stored packed together, a vector at a time.
 ///
 /// Stretches are taken in runs of 16: first every stretch's mask of kept
 /// characters, then the run's stores. Done stretch by stretch, each store
