@@ -631,3 +631,45 @@ report(content=t.read(), chars=chars)
     expected = "".join(f"{RED}{c}{RESET}" for c in r["chars"]) * 3 + "".join(f"{RED}{c}{RESET}" for c in "a b\n")
     assert err == expected
     assert r["content"] == expected
+
+
+def test_stderr_texts_stay_whole_however_the_stream_keeps_them():
+    # Many texts of every width and of lengths either side of what the writer
+    # reuses, over several hundred writes: through the buffered stream itself
+    # (which holds texts until it writes its buffer out), then through a
+    # vanilla_write that keeps some texts, hashes some and interns some.
+    # Every text arrives wrapped around exactly its own characters, and none
+    # kept anywhere changes afterwards.
+    out, err, r = scenario("""
+shapes = ["a", "Latin é", "中文", "\U0001f600 x"]
+texts = [shapes[i % 4] * (1 + i * 7 % 90) for i in range(600)]
+for t in texts[:300]:
+    sys.stderr.write(t)
+sys.stderr.flush()
+seen, kept, interned, hashes_ok = [], [], [], True
+def record(text):
+    global hashes_ok
+    seen.append(text.encode("utf-8"))
+    i = len(seen)
+    if i % 3 == 0:
+        kept.append((text, text.encode("utf-8")))
+    if i % 5 == 0:
+        hashes_ok &= hash(text) == hash(text.encode("utf-8").decode("utf-8"))
+    if i % 7 == 0:
+        interned.append(sys.intern(text).encode("utf-8"))
+sys.stderr.vanilla_write = record
+listener = qel.terminal_listener()
+for t in texts[300:]:
+    sys.stderr.write(t)
+listener.close()
+del sys.stderr.vanilla_write
+still = all(t.encode("utf-8") == b for t, b in kept)
+interned_ok = all(sys.intern(b.decode("utf-8")).encode("utf-8") == b for b in interned)
+report(texts=texts, seen=[b.decode("utf-8") for b in seen], content=listener.content,
+       still=still, hashes_ok=hashes_ok, interned_ok=interned_ok)
+""")
+    wrapped = [f"{RED}{t}{RESET}" for t in r["texts"]]
+    assert err.startswith("".join(wrapped[:300]))
+    assert r["seen"] == wrapped[300:]
+    assert r["content"] == "".join(wrapped[300:])
+    assert (r["still"], r["hashes_ok"], r["interned_ok"]) == (True, True, True)

@@ -4,6 +4,7 @@
 #include "module/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/stream.hpp"
+#include "terminal/string_pool.hpp"
 #include "terminal/terminal.hpp"
 #include "text/colors.hpp"
 
@@ -63,7 +64,7 @@ Ref wrap_bold_red(PyObject* text) {
     // the text is copied as one block.
     Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(text);
     if (maxchar < 127) maxchar = 127;
-    Ref out = Ref::adopt(PyUnicode_New(n + added, maxchar));
+    Ref out = new_string(n + added, maxchar);
     if (!out) return {};
     void* data = PyUnicode_DATA(out.get());
     switch (PyUnicode_KIND(out.get())) {

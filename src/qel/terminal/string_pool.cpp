@@ -1,0 +1,66 @@
+// Every text the standard error writer passes on is a new string: the text
+// with the colour codes around it. A buffered stream keeps the strings it is
+// given until it writes its buffer out (a line-buffered one until the end of
+// the line), then lets go of them, and making and freeing one costs about as
+// much as the stream's whole write. So the strings made here are kept in a
+// ring, and one that only the ring still holds is written over for a later
+// text instead of making another.
+//
+// Nobody can tell: a string only the ring references is out of everyone
+// else's sight, and one with a cached hash, UTF-8 or wchar_t form, or
+// interned, is never written over (see compat::str_extendable), as the
+// interpreter's own in-place concatenation does.
+#include "terminal/string_pool.hpp"
+
+#include "core/compat.hpp"
+
+#include <utility>
+
+namespace qel::terminal {
+namespace {
+
+/// Enough for a buffered stream's 8 KiB of line-length texts before it lets
+/// go of them.
+constexpr unsigned ring_size = 128;
+
+/// Only strings up to this many bytes of characters are kept, so that the
+/// ring stays small (and a large string's copy dwarfs its allocation anyway).
+constexpr Py_ssize_t largest_kept = 512;
+
+struct Kept {
+    PyObject* string = nullptr;  // owned, for the life of the process
+    Py_ssize_t room = 0;         // the characters it was made for
+};
+
+Kept ring[ring_size];
+unsigned next_slot;
+
+/// The largest character a string made for `maxchar` can hold, which is what
+/// PyUnicode_MAX_CHAR_VALUE reports of it.
+Py_UCS4 storage_top(Py_UCS4 maxchar) {
+    return maxchar < 128 ? 127 : maxchar < 256 ? 255 : maxchar < 65536 ? 65535 : 0x10ffff;
+}
+
+}  // namespace
+
+Ref new_string(Py_ssize_t length, Py_UCS4 maxchar) {
+    const Py_UCS4 top = storage_top(maxchar);
+    const Py_ssize_t width = top < 256 ? 1 : top < 65536 ? 2 : 4;
+    // With threads that run at once, a count of 1 could be stale by the time
+    // it is read.
+    if (!compat::one_lock_for_all_threads || length > largest_kept / width)
+        return Ref::adopt(PyUnicode_New(length, maxchar));
+    Kept& slot = ring[next_slot++ % ring_size];
+    if (PyObject* s = slot.string;
+        s && slot.room >= length && PyUnicode_MAX_CHAR_VALUE(s) == top && compat::str_extendable(s, 1)) {
+        compat::set_str_length(s, length);
+        return Ref::retain(s);
+    }
+    Ref made = Ref::adopt(PyUnicode_New(length, maxchar));
+    if (!made) return {};
+    Ref replaced = Ref::adopt(std::exchange(slot.string, Ref(made).release()));
+    slot.room = length;
+    return made;
+}
+
+}  // namespace qel::terminal
