@@ -101,6 +101,21 @@ inline std::uint64_t dict_version(PyObject* dict) {
 #endif
 }
 
+/// The dict of an exact module object, read from the object itself: up to
+/// 3.13 it is the first field after the header, and reading it saves the
+/// hot paths a call into the interpreter on every write.
+inline PyObject* module_dict(PyObject* module) {
+#if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
+    struct ModuleHead {
+        PyObject_HEAD
+        PyObject* md_dict;
+    };
+    return reinterpret_cast<ModuleHead*>(module)->md_dict;
+#else
+    return PyModule_GetDict(module);
+#endif
+}
+
 /// A class's version tag, which changes whenever the class or a base is
 /// modified; 0 while it has no valid one. Up to 3.12 a flag says whether the
 /// tag is valid; 3.13 no longer sets the flag and keeps 0 for "none".

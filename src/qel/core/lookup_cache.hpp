@@ -75,7 +75,7 @@ inline Ref cached_global(DictSlot& slot, const Call& call, const Name& name) {
 inline Ref cached_module_attribute(DictSlot& slot, PyObject* module, const Name& name) {
     // A module's dict is fixed for its lifetime, so only its version is checked.
     if (PyModule_CheckExact(module))
-        if (PyObject* v = slot.hit(PyModule_GetDict(module))) return Ref::retain(v);
+        if (PyObject* v = slot.hit(compat::module_dict(module))) return Ref::retain(v);
     return cached_module_attribute_miss(slot, module, name);
 }
 

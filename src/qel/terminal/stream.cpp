@@ -36,24 +36,22 @@ StreamSlots& slots_for(const Name& stream_name) {
 PyObject* remembered_write(const StreamSlots& slots, const Call& call) {
     PyObject* sys = slots.sys.hit(call.globals_dict());
     if (!sys || !PyModule_CheckExact(sys)) return nullptr;
-    PyObject* stream = slots.stream.hit(PyModule_GetDict(sys));
+    PyObject* stream = slots.stream.hit(compat::module_dict(sys));
     return stream ? slots.vanilla_write.hit(stream) : nullptr;
 }
 
 /// write(text). A built-in method of one argument (a stream's own write) is
-/// called through its C function, as the interpreter's call would end up,
-/// with the same checks of what it returns.
+/// called through its C function, as the interpreter's own call of such a
+/// method is from 3.11 on: a failure without an exception becomes a
+/// SystemError, and a result is taken as it comes. (A result with an
+/// exception set, which only a faulty extension returns, is still reported:
+/// the interpreter checks what the writer itself returns.)
 int call_write(PyObject* write, PyObject* text) {
     Ref result;
     if (PyCFunction_CheckExact(write) && PyCFunction_GET_FLAGS(write) == METH_O) {
         result = Ref::adopt(PyCFunction_GET_FUNCTION(write)(PyCFunction_GET_SELF(write), text));
-        if (!result && !PyErr_Occurred()) {
+        if (!result && !PyErr_Occurred())
             PyErr_Format(PyExc_SystemError, "%R returned NULL without setting an exception", write);
-        } else if (result && PyErr_Occurred()) {
-            result.reset();
-            PyErr_Clear();
-            PyErr_Format(PyExc_SystemError, "%R returned a result with an exception set", write);
-        }
     } else {
         // Slot 0 is scratch space the callee may use to bind self without copying.
         PyObject* args[2] = {nullptr, text};
