@@ -117,9 +117,19 @@ int bind_arguments(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, P
                    PyObject** slots) {
     const Py_ssize_t n = PyTuple_GET_SIZE(f->params);
     const Py_ssize_t posonly = f->definition->positional_only;
-    for (Py_ssize_t i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
-
     const Py_ssize_t kwcount = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    const Py_ssize_t defcount = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
+    const Py_ssize_t first_default = n - defcount;
+
+    // The usual call that leaves out some defaults: filled in one pass, never
+    // read back (a slot read right after a wider store of it waits for it).
+    if (kwcount == 0 && nargs <= n && nargs >= first_default) {
+        for (Py_ssize_t i = 0; i < nargs; ++i) slots[i] = args[i];
+        for (Py_ssize_t i = nargs; i < n; ++i) slots[i] = PyTuple_GET_ITEM(f->defaults, i - first_default);
+        return 0;
+    }
+
+    for (Py_ssize_t i = 0; i < n; ++i) slots[i] = i < nargs ? args[i] : nullptr;
     for (Py_ssize_t k = 0; k < kwcount; ++k) {
         PyObject* key = PyTuple_GET_ITEM(kwnames, k);
         if (!PyUnicode_Check(key)) {
@@ -143,8 +153,6 @@ int bind_arguments(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, P
         return -1;
     }
     if (nargs < n) {
-        const Py_ssize_t defcount = f->defaults ? PyTuple_GET_SIZE(f->defaults) : 0;
-        const Py_ssize_t first_default = n - defcount;
         for (Py_ssize_t i = nargs; i < first_default; ++i) {
             if (!slots[i]) {
                 missing_arguments(f, slots, nargs, first_default);
