@@ -1,10 +1,10 @@
 // Every text the standard error writer passes on is a new string: the text
 // with the colour codes around it. A buffered stream keeps the strings it is
 // given until it writes its buffer out (a line-buffered one until the end of
-// the line), then lets go of them, and making and freeing one costs about as
-// much as the stream's whole write. So the strings made here are kept in a
-// ring, and one that only the ring still holds is written over for a later
-// text instead of making another.
+// the line), then lets go of them; making and freeing one can cost more than
+// half of what the stream's own write of it does. So the strings made here
+// are kept in a ring, and one that only the ring still holds is written over
+// for a later text instead of making another.
 //
 // Nobody can tell: a string only the ring references is out of everyone
 // else's sight, and one with a cached hash, UTF-8 or wchar_t form, or
