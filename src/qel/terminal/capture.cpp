@@ -156,15 +156,12 @@ int capture_into(const Call& call, PyObject* registry, PyObject* text) {
     return 0;
 }
 
-}  // namespace
+/// The registry of `terminal_listener` as last looked up; see capture.
+DictSlot listener_slot, registry_slot;
 
-int capture(const Call& call, PyObject* text) {
-    static DictSlot listener_slot, registry_slot;
-    // No listener open, as last seen and unchanged since: nothing to do.
-    if (PyObject* known = listener_slot.hit(call.globals_dict()); known && PyType_CheckExact(known)) {
-        PyObject* registry = registry_slot.hit(reinterpret_cast<PyTypeObject*>(known)->tp_dict);
-        if (registry && PyList_CheckExact(registry) && PyList_GET_SIZE(registry) == 0) return 0;
-    }
+/// capture's work past its first check, kept out of line so that the check
+/// alone costs no more than a few comparisons.
+QEL_NOINLINE int capture_looked_up(const Call& call, PyObject* text) {
     Ref cls = cached_global(listener_slot, call, names::terminal_listener);
     if (!cls) return -1;
     Ref registry = cached_class_attribute(registry_slot, cls.get(), listeners_name);
@@ -172,6 +169,17 @@ int capture(const Call& call, PyObject* text) {
     // No listener open: the usual case, and nothing more to do.
     if (PyList_CheckExact(registry.get()) && PyList_GET_SIZE(registry.get()) == 0) return 0;
     return capture_into(call, registry.get(), text);
+}
+
+}  // namespace
+
+int capture(const Call& call, PyObject* text) {
+    // No listener open, as last seen and unchanged since: nothing to do.
+    if (PyObject* known = listener_slot.hit(call.globals_dict()); known && PyType_CheckExact(known)) {
+        PyObject* registry = registry_slot.hit(reinterpret_cast<PyTypeObject*>(known)->tp_dict);
+        if (registry && PyList_CheckExact(registry) && PyList_GET_SIZE(registry) == 0) return 0;
+    }
+    return capture_looked_up(call, text);
 }
 
 }  // namespace qel::terminal
