@@ -62,9 +62,7 @@ Ref wrap_bold_red(PyObject* text) {
     if (n > PY_SSIZE_T_MAX - added) return Ref::adopt(PyErr_NoMemory());
     // The head and tail are ASCII, so the result has the text's own width and
     // the text is copied as one block.
-    Py_UCS4 maxchar = PyUnicode_MAX_CHAR_VALUE(text);
-    if (maxchar < 127) maxchar = 127;
-    Ref out = new_string(n + added, maxchar);
+    Ref out = new_string(n + added, PyUnicode_MAX_CHAR_VALUE(text));
     if (!out) return {};
     void* data = PyUnicode_DATA(out.get());
     switch (PyUnicode_KIND(out.get())) {

@@ -207,7 +207,7 @@ QEL_AVX512 inline C* copy_run(const C* from, Py_ssize_t length, C* to) {
 /// Each store has room: it starts where the display form of a character at
 /// least 64 before the text's end goes, and writes at most 64 units.
 template <class C>
-QEL_AVX512 __attribute__((noinline)) C* write_blocks_512(const C* s, Py_ssize_t n, Py_ssize_t& i_io, C* out) {
+QEL_AVX512 QEL_NOINLINE C* write_blocks_512(const C* s, Py_ssize_t n, Py_ssize_t& i_io, C* out) {
     Py_ssize_t i = i_io;
     for (; i + 128 <= n; i += 64) {
         const C* block = s + i;
@@ -230,7 +230,7 @@ QEL_AVX512 __attribute__((noinline)) C* write_blocks_512(const C* s, Py_ssize_t 
 /// The units display_size adds for s[i:], 64 characters at a time while 64
 /// remain; advances `i`.
 template <class C>
-QEL_AVX512 __attribute__((noinline)) Py_ssize_t extra_512(const C* s, Py_ssize_t n, Py_ssize_t& i_io) {
+QEL_AVX512 QEL_NOINLINE Py_ssize_t extra_512(const C* s, Py_ssize_t n, Py_ssize_t& i_io) {
     Py_ssize_t extra = 0, i = i_io;
     for (; i + 64 <= n; i += 64) {
         const auto [any, esc] = escapes_512(s + i);

@@ -185,7 +185,7 @@ QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
 /// when the next stretch would pass `limit` removals; `carry` then marks the
 /// characters from `i` on that the last occurrence still covers.
 template <class C>
-QEL_AVX512 __attribute__((noinline)) Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, const C* pat,
+QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, const C* pat,
                                                                     Py_ssize_t m, Py_ssize_t limit, Progress<C> start) {
     constexpr int run = 16;
     // For each pattern unit k: the unit in every byte, and the byte
@@ -272,7 +272,7 @@ QEL_AVX2 inline std::uint32_t starts_avx2(const C* p, const __m256i* units, Py_s
 /// (see store_group). Stops where fewer than 48 characters remain, so that
 /// every load stays inside the text.
 template <class C>
-QEL_AVX2 __attribute__((noinline)) Progress<C> remove_blocks_avx2(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
+QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks_avx2(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
                                                                   Py_ssize_t limit, Progress<C> start) {
     constexpr int run = 32;
     constexpr Py_ssize_t stretch = 32, reach = stretch + vector_pattern_max;
