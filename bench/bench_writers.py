@@ -8,6 +8,7 @@ comparison, the same writers written in Python are measured too.
     python bench/bench_writers.py -o writers.json      # full run, then ratios
     python bench/bench_writers.py --fast                # quicker, noisier
     python bench/bench_writers.py --write-through       # every write reaches the OS
+    python bench/bench_writers.py --distinct            # a different line object each time
 
 Ratios are printed at the end, all from this one run.
 """
@@ -22,6 +23,9 @@ import pyperf
 import qel
 
 LINE = "x" * 80
+# For --distinct: 256 different lines of the same length, written in turn, so
+# that no write passes the object the one before it did.
+LINES = [f"{i:03d}" + "x" * 77 for i in range(256)]
 LOOPS_PER_CALL = 1000
 
 NATIVE = {"stdout": sys.stdout.write, "stderr": sys.stderr.write}
@@ -46,6 +50,7 @@ def python_writers():
 
 
 WRITE_THROUGH = False
+DISTINCT = False
 
 
 def devnull():
@@ -68,7 +73,23 @@ def timed(stream_name, stream, how):
     with sys.<stream_name> pointing at it (the writers look it up per call)."""
     perf_counter = pyperf.perf_counter
 
-    if how == "print":
+    if DISTINCT:
+        def run(loops):
+            saved = getattr(sys, stream_name)
+            setattr(sys, stream_name, stream)
+            try:
+                lines, f = LINES, (stream.write if how == "write" else None)
+                t0 = perf_counter()
+                if f is None:
+                    for i in range(loops):
+                        print(lines[i & 255], file=stream)
+                else:
+                    for i in range(loops):
+                        f(lines[i & 255])
+                return perf_counter() - t0
+            finally:
+                setattr(sys, stream_name, saved)
+    elif how == "print":
         def run(loops):
             saved = getattr(sys, stream_name)
             setattr(sys, stream_name, stream)
@@ -98,17 +119,23 @@ def timed(stream_name, stream, how):
 def add_cmdline_args(cmd, args):
     if args.write_through:
         cmd.append("--write-through")
+    if args.distinct:
+        cmd.append("--distinct")
 
 
 def main():
-    global WRITE_THROUGH
+    global WRITE_THROUGH, DISTINCT
     runner = pyperf.Runner(add_cmdline_args=add_cmdline_args)
     runner.argparser.add_argument("--write-through", action="store_true",
                                   help="unbuffered /dev/null streams (each write reaches the OS)")
+    runner.argparser.add_argument("--distinct", action="store_true",
+                                  help="write 256 different lines in turn instead of one line")
     args = runner.parse_args()
     WRITE_THROUGH = args.write_through
+    DISTINCT = args.distinct
     runner.metadata["description"] = "qel stream writers, no listener open"
     runner.metadata["stream"] = "write-through" if WRITE_THROUGH else "buffered"
+    runner.metadata["lines"] = "256 distinct" if DISTINCT else "one"
     python = python_writers()
     results = {}
     for stream_name in ("stdout", "stderr"):
@@ -126,7 +153,8 @@ def main():
         return
     out = sys.stdout.vanilla_write
     kind = "write-through" if WRITE_THROUGH else "buffered"
-    out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked {kind} /dev/null stream\n")
+    lines = ", 256 distinct lines" if DISTINCT else ""
+    out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked {kind} /dev/null stream{lines}\n")
     for stream_name in ("stdout", "stderr"):
         for how in ("print", "write"):
             base = results[f"{stream_name} {how} plain"].mean()

@@ -673,3 +673,31 @@ report(texts=texts, seen=[b.decode("utf-8") for b in seen], content=listener.con
     assert r["seen"] == wrapped[300:]
     assert r["content"] == "".join(wrapped[300:])
     assert (r["still"], r["hashes_ok"], r["interned_ok"]) == (True, True, True)
+
+
+def test_stderr_texts_written_again_or_made_afresh_arrive_whole():
+    # One text object written several times running, and texts made afresh
+    # for each write and freed after it (so the next may be given the same
+    # memory), to a vanilla_write that keeps nothing, with a listener open.
+    out, err, r = scenario("""
+seen = []
+sys.stderr.vanilla_write = lambda text: seen.append(text.encode("utf-8"))
+listener = qel.terminal_listener()
+constant = "constant line"
+for i in range(300):
+    sys.stderr.write("made %d" % i)
+    if i % 50 == 0:
+        for _ in range(3):
+            sys.stderr.write(constant)
+listener.close()
+del sys.stderr.vanilla_write
+report(seen=[b.decode("utf-8") for b in seen], content=listener.content)
+""")
+    texts = []
+    for i in range(300):
+        texts.append(f"made {i}")
+        if i % 50 == 0:
+            texts += ["constant line"] * 3
+    wrapped = [f"{RED}{t}{RESET}" for t in texts]
+    assert r["seen"] == wrapped
+    assert r["content"] == "".join(wrapped)

@@ -10,6 +10,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 namespace qel::terminal {
 namespace {
@@ -35,6 +36,24 @@ void write_wrapped(C* out, const void* text, Py_ssize_t n) {
 /// string. A stream only reads what it is given, so one string serves all.
 PyObject* wrapped_characters[256];
 
+/// The last text wrapped below the ring's limit and its wrapped form, both
+/// held. Code that writes one text again and again (a constant message in a
+/// loop, a progress mark) passes the same object each time; it gets the same
+/// wrapped string back, so a buffered stream holds that one string many times
+/// over, as it would the text itself without the colour codes, instead of a
+/// copy per write that it has to read back when it writes its buffer out.
+/// Held, the text can't be freed and its address taken by another, and the
+/// ring never writes over the wrapped form while it is remembered here.
+struct LastWrapped {
+    PyObject* text = nullptr;
+    PyObject* wrapped = nullptr;
+} last_wrapped;
+
+void remember_last(PyObject* text, PyObject* wrapped) {
+    Ref old_text = Ref::adopt(std::exchange(last_wrapped.text, Ref::retain(text).release()));
+    Ref old_wrapped = Ref::adopt(std::exchange(last_wrapped.wrapped, Ref::retain(wrapped).release()));
+}
+
 /// "\x1b[31;1m" + text + "\x1b[0m", added left to right as the `+` operator
 /// would. A plain str is wrapped with one allocation (none for a character
 /// wrapped before); anything else goes through the operator (a non-string
@@ -48,6 +67,7 @@ Ref wrap_bold_red(PyObject* text) {
         if (!left) return {};
         return Ref::adopt(PyNumber_Add(left.get(), tail));
     }
+    if (text == last_wrapped.text) return Ref::retain(last_wrapped.wrapped);
     if (compat::unicode_ready(text) < 0) return {};
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     PyObject** remembered = nullptr;
@@ -71,6 +91,8 @@ Ref wrap_bold_red(PyObject* text) {
         default: write_wrapped(static_cast<Py_UCS4*>(data), PyUnicode_DATA(text), n); break;
     }
     if (remembered) *remembered = Ref(out).release();
+    else if (compat::one_lock_for_all_threads && reusable_length(n + added, PyUnicode_MAX_CHAR_VALUE(text)))
+        remember_last(text, out.get());
     return out;
 }
 

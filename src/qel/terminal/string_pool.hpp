@@ -12,4 +12,8 @@ namespace qel::terminal {
 /// strings made here that nothing else holds any more.
 Ref new_string(Py_ssize_t length, Py_UCS4 maxchar);
 
+/// Whether new_string keeps strings of this length and `maxchar` for reuse:
+/// short enough that keeping them costs little.
+bool reusable_length(Py_ssize_t length, Py_UCS4 maxchar);
+
 }  // namespace qel::terminal
