@@ -43,10 +43,15 @@ Py_ssize_t remove_kernel(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, P
 #if QEL_TEXT_AVX2
 /// Whether two occurrences of the pattern can overlap: some proper prefix of
 /// it is also a suffix. When they can't, every occurrence is removed.
+/// (Compared unit by unit: the pattern is short here, and a call to memcmp
+/// per place cost more than the comparisons.)
 template <class C>
 bool can_overlap(const C* pat, Py_ssize_t m) {
-    for (Py_ssize_t k = 1; k < m; ++k)
-        if (std::memcmp(pat, pat + k, static_cast<std::size_t>(m - k) * sizeof(C)) == 0) return true;
+    for (Py_ssize_t k = 1; k < m; ++k) {
+        Py_ssize_t same = 0;
+        while (same < m - k && pat[same] == pat[k + same]) ++same;
+        if (same == m - k) return true;
+    }
     return false;
 }
 
@@ -353,8 +358,12 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
         if (pat != on_stack) PyMem_Free(pat);
     }
     out[length] = 0;
-    if (length < n) {
-        // Give back what the removals freed; a failed shrink keeps the block.
+    if (4 * (length + 1) <= 3 * (n + 1)) {
+        // Give back what the removals freed when it is a quarter of the block
+        // or more; a failed shrink keeps the block. Less is kept, as the
+        // interpreter's own allocator keeps a small block that would shrink
+        // by less: a shrink costs about as much as the removal from a short
+        // text, and most removals take out a little of a text.
         if (void* smaller = PyObject_Realloc(out, static_cast<std::size_t>(length + 1) * sizeof(C)))
             out = static_cast<C*>(smaller);
     }
