@@ -2,6 +2,8 @@
 `str.replace` followed by the type, for every width, piece and count."""
 import ctypes
 import random
+import sys
+import tracemalloc
 from pathlib import Path
 
 import pytest
@@ -81,6 +83,19 @@ def test_removal_result_in_the_interpreters_other_forms():
     assert got.encode("utf-16-le").decode("utf-16-le") == "中" + "ab" * 200
     ascii_result = S("ab\x1b[0m" * 200).qe_remove("\x1b[0m")
     assert ascii_result.encode() == b"ab" * 200 and ascii_result.isascii()
+
+
+@pytest.mark.parametrize("kept", ["a", "é", "中", "\U0001f600"])
+def test_a_result_that_lost_most_of_its_text_gives_the_room_back(kept):
+    text = S((kept + "-" * 9) * 20_000)
+    tracemalloc.start()
+    try:
+        got = text.qe_remove("-")
+        held = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    assert got == kept * 20_000
+    assert held < 2 * sys.getsizeof(got)
 
 
 def test_removal_honours_overrides():
