@@ -175,7 +175,7 @@ struct Escapes64 {
 
 template <class C>
 QEL_AVX512 inline Escapes64 escapes_512(const C* p) {
-    const __m512i b = simd512::narrowed<C, true>(p, 64);
+    const __m512i b = simd512::narrowed(p, simd512::every_character);
     const auto is = [&b](char c) QEL_AVX512 { return _mm512_cmpeq_epi8_mask(b, _mm512_set1_epi8(c)); };
     const __mmask64 esc = is(0x1b);
     return {_cvtmask64_u64(esc | is('\\') | is('"') | is('\r') | is('\n') | is('\t')), _cvtmask64_u64(esc)};
