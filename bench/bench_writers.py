@@ -10,7 +10,9 @@ comparison, the same writers written in Python are measured too.
     python bench/bench_writers.py --write-through       # every write reaches the OS
     python bench/bench_writers.py --distinct            # a different line object each time
 
-Ratios are printed at the end, all from this one run.
+Ratios are printed at the end, all from this one run: of the means, and of
+the medians, which a few processes that ran while the machine was busy with
+something else shift less.
 """
 import io
 import os
@@ -157,11 +159,12 @@ def main():
     out(f"\nPython {sys.version.split()[0]}: ratios against the unhooked {kind} /dev/null stream{lines}\n")
     for stream_name in ("stdout", "stderr"):
         for how in ("print", "write"):
-            base = results[f"{stream_name} {how} plain"].mean()
-            native = results[f"{stream_name} {how} native"].mean() / base
-            python = results[f"{stream_name} {how} python"].mean() / base
-            out(f"  {stream_name:6} {how:5}: native {native:.2f}x   python-written {python:.2f}x"
-                f"   (plain {base * 1e9:.0f} ns)\n")
+            plain = results[f"{stream_name} {how} plain"]
+            native = results[f"{stream_name} {how} native"]
+            python = results[f"{stream_name} {how} python"]
+            out(f"  {stream_name:6} {how:5}: native {native.mean() / plain.mean():.2f}x"
+                f"   python-written {python.mean() / plain.mean():.2f}x   (plain {plain.mean() * 1e9:.0f} ns);"
+                f"   medians: {native.median() / plain.median():.2f}x, {python.median() / plain.median():.2f}x\n")
 
 
 if __name__ == "__main__":
