@@ -71,50 +71,46 @@ def hooked(writer):
 
 
 def timed(stream_name, stream, how):
-    """A pyperf time function: `loops` prints or writes of LINE to `stream`,
-    with sys.<stream_name> pointing at it (the writers look it up per call)."""
+    """A pyperf time function: `loops` prints or writes of LINE (of LINES in
+    turn, with --distinct) to `stream`, with sys.<stream_name> pointing at it
+    (the writers look it up per call)."""
     perf_counter = pyperf.perf_counter
+    write = stream.write
 
-    if DISTINCT:
-        def run(loops):
-            saved = getattr(sys, stream_name)
-            setattr(sys, stream_name, stream)
-            try:
-                lines, f = LINES, (stream.write if how == "write" else None)
-                t0 = perf_counter()
-                if f is None:
-                    for i in range(loops):
-                        print(lines[i & 255], file=stream)
-                else:
-                    for i in range(loops):
-                        f(lines[i & 255])
-                return perf_counter() - t0
-            finally:
-                setattr(sys, stream_name, saved)
+    # One loop per case, with everything it uses in locals, so that each
+    # times nothing but its own calls.
+    if DISTINCT and how == "print":
+        def body(loops, lines=LINES, f=stream):
+            t0 = perf_counter()
+            for i in range(loops):
+                print(lines[i & 255], file=f)
+            return perf_counter() - t0
+    elif DISTINCT:
+        def body(loops, lines=LINES, w=write):
+            t0 = perf_counter()
+            for i in range(loops):
+                w(lines[i & 255])
+            return perf_counter() - t0
     elif how == "print":
-        def run(loops):
-            saved = getattr(sys, stream_name)
-            setattr(sys, stream_name, stream)
-            try:
-                line, f = LINE, stream
-                t0 = perf_counter()
-                for _ in range(loops):
-                    print(line, file=f)
-                return perf_counter() - t0
-            finally:
-                setattr(sys, stream_name, saved)
+        def body(loops, line=LINE, f=stream):
+            t0 = perf_counter()
+            for _ in range(loops):
+                print(line, file=f)
+            return perf_counter() - t0
     else:
-        def run(loops):
-            saved = getattr(sys, stream_name)
-            setattr(sys, stream_name, stream)
-            try:
-                line, w = LINE, stream.write
-                t0 = perf_counter()
-                for _ in range(loops):
-                    w(line)
-                return perf_counter() - t0
-            finally:
-                setattr(sys, stream_name, saved)
+        def body(loops, line=LINE, w=write):
+            t0 = perf_counter()
+            for _ in range(loops):
+                w(line)
+            return perf_counter() - t0
+
+    def run(loops):
+        saved = getattr(sys, stream_name)
+        setattr(sys, stream_name, stream)
+        try:
+            return body(loops)
+        finally:
+            setattr(sys, stream_name, saved)
     return run
 
 

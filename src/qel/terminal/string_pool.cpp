@@ -41,23 +41,23 @@ Py_UCS4 storage_top(Py_UCS4 maxchar) {
     return maxchar < 128 ? 127 : maxchar < 256 ? 255 : maxchar < 65536 ? 65535 : 0x10ffff;
 }
 
-/// Bytes per character of a string made for `top`.
-Py_ssize_t storage_width(Py_UCS4 top) {
-    return top < 256 ? 1 : top < 65536 ? 2 : 4;
+/// Bytes per character of a string made for `maxchar`.
+Py_ssize_t storage_width(Py_UCS4 maxchar) {
+    return maxchar < 256 ? 1 : maxchar < 65536 ? 2 : 4;
 }
 
 }  // namespace
 
 bool reusable_length(Py_ssize_t length, Py_UCS4 maxchar) {
-    return length <= largest_kept / storage_width(storage_top(maxchar));
+    return length <= largest_kept / storage_width(maxchar);
 }
 
 Ref new_string(Py_ssize_t length, Py_UCS4 maxchar) {
-    const Py_UCS4 top = storage_top(maxchar);
     // With threads that run at once, a count of 1 could be stale by the time
     // it is read.
-    if (!compat::one_lock_for_all_threads || length > largest_kept / storage_width(top))
+    if (!compat::one_lock_for_all_threads || !reusable_length(length, maxchar))
         return Ref::adopt(PyUnicode_New(length, maxchar));
+    const Py_UCS4 top = storage_top(maxchar);
     Kept& slot = ring[next_slot++ % ring_size];
     if (PyObject* s = slot.string;
         s && slot.room >= length && PyUnicode_MAX_CHAR_VALUE(s) == top && compat::str_extendable(s, 1)) {

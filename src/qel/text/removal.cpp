@@ -142,6 +142,28 @@ QEL_AVX2 inline C* store_group(const C* from, unsigned kept, C* w) {
     return w + std::popcount(kept);
 }
 
+/// Stores the units of the vector at p whose bits are set in `kept` (as many
+/// of its low bits as the vector has units), packed together at w; returns
+/// the end of what they fill. With `kept_only`, no other unit is read.
+template <class C, bool kept_only>
+QEL_AVX512 inline C* store_compressed(const C* p, std::uint64_t kept, C* w) {
+    if constexpr (sizeof(C) == 1) {
+        const __m512i all = kept_only ? _mm512_maskz_loadu_epi8(kept, p) : _mm512_loadu_si512(p);
+        _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(kept, all));
+        return w + std::popcount(kept);
+    } else if constexpr (sizeof(C) == 2) {
+        const auto k = static_cast<__mmask32>(kept);
+        const __m512i all = kept_only ? _mm512_maskz_loadu_epi16(k, p) : _mm512_loadu_si512(p);
+        _mm512_storeu_si512(w, _mm512_maskz_compress_epi16(k, all));
+        return w + std::popcount(static_cast<std::uint32_t>(k));
+    } else {
+        const auto k = static_cast<__mmask16>(kept);
+        const __m512i all = kept_only ? _mm512_maskz_loadu_epi32(k, p) : _mm512_loadu_si512(p);
+        _mm512_storeu_si512(w, _mm512_maskz_compress_epi32(k, all));
+        return w + std::popcount(static_cast<std::uint16_t>(k));
+    }
+}
+
 /// Stores the units of a stretch of 64 characters whose bits are set in
 /// `keep`, packed together at w; returns the end of what they fill.
 ///
@@ -151,20 +173,17 @@ QEL_AVX2 inline C* store_group(const C* from, unsigned kept, C* w) {
 /// inside the result. Four-byte units are moved eight at a time by an order
 /// from a table: compressing 64 bytes costs several times as much as that
 /// permutation on some processors, and is worth it only for the narrower
-/// units, of which one compression moves more.
-template <class C>
+/// units, of which one compression moves more. With `kept_only` (the first
+/// stretch, which starts before the text) only the kept units are read, so
+/// every width is compressed: slower, but done once.
+template <class C, bool kept_only = false>
 QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
-    if constexpr (sizeof(C) == 4) {
+    constexpr int lanes = 64 / static_cast<int>(sizeof(C));
+    if constexpr (sizeof(C) == 4 && !kept_only) {
         for (int h = 0; h < 8; ++h, keep >>= 8) w = store_group(stretch + h * 8, static_cast<unsigned>(keep & 0xffu), w);
-    } else if constexpr (sizeof(C) == 2) {
-        for (int h = 0; h < 2; ++h, keep >>= 32) {
-            const auto kept = static_cast<__mmask32>(keep);
-            _mm512_storeu_si512(w, _mm512_maskz_compress_epi16(kept, _mm512_loadu_si512(stretch + h * 32)));
-            w += std::popcount(kept);
-        }
     } else {
-        _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(keep, _mm512_loadu_si512(stretch)));
-        w += std::popcount(keep);
+        for (int h = 0; h < static_cast<int>(sizeof(C)); ++h)
+            w = store_compressed<C, kept_only>(stretch + h * lanes, lanes == 64 ? keep : keep >> (h * lanes), w);
     }
     return w;
 }
@@ -180,31 +199,6 @@ QEL_AVX512 inline std::uint64_t starts_512(__m512i current, __m512i next, const 
     for (Py_ssize_t k = 1; k < m; ++k)
         differ = _mm512_ternarylogic_epi64(differ, _mm512_permutex2var_epi8(current, from[k], next), units[k], 0xF6);
     return _cvtmask64_u64(_mm512_testn_epi8_mask(differ, differ));
-}
-
-/// store_kept for a stretch of whose characters only the kept ones may be
-/// read (the first, which starts before the text): only they are loaded, and
-/// compressed together, which is slower but done once.
-template <class C>
-QEL_AVX512 inline C* store_kept_reading_them_only(const C* stretch, std::uint64_t keep, C* w) {
-    constexpr int lanes = 64 / static_cast<int>(sizeof(C));
-    for (int h = 0; h < static_cast<int>(sizeof(C)); ++h) {
-        const C* p = stretch + h * lanes;
-        const std::uint64_t kept = lanes == 64 ? keep : keep >> (h * lanes);
-        if constexpr (sizeof(C) == 1) {
-            _mm512_storeu_si512(w, _mm512_maskz_compress_epi8(kept, _mm512_maskz_loadu_epi8(kept, p)));
-            w += std::popcount(kept);
-        } else if constexpr (sizeof(C) == 2) {
-            const auto k = static_cast<__mmask32>(kept);
-            _mm512_storeu_si512(w, _mm512_maskz_compress_epi16(k, _mm512_maskz_loadu_epi16(k, p)));
-            w += std::popcount(static_cast<std::uint32_t>(k));
-        } else {
-            const auto k = static_cast<__mmask16>(kept);
-            _mm512_storeu_si512(w, _mm512_maskz_compress_epi32(k, _mm512_maskz_loadu_epi32(k, p)));
-            w += std::popcount(static_cast<std::uint16_t>(k));
-        }
-    }
-    return w;
 }
 
 /// remove_kernel's work on stretches of 64 characters without a branch per
@@ -260,7 +254,7 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
         if (here > limit - removed) return start;  // left to the caller, one occurrence at a time
         removed += here;
         const unsigned __int128 covered = static_cast<unsigned __int128>(starts) * span;
-        w = store_kept_reading_them_only(first, ~static_cast<std::uint64_t>(covered) & present, w);
+        w = store_kept<C, true>(first, ~static_cast<std::uint64_t>(covered) & present, w);
         carry = static_cast<std::uint64_t>(covered >> 64);
         i += 64 - skew;
     }
