@@ -89,14 +89,16 @@ constexpr Py_ssize_t vector_pattern_max = 16;
 #endif
 
 /// For each mask of 8 four-byte units, the order that moves the units whose
-/// bits are set to the front.
+/// bits are set to the front, a byte per unit: widened as it is loaded, by an
+/// instruction that takes its address as the mask times 8 with no shift of
+/// its own, and a quarter of the cache lines.
 struct KeptOrders {
-    alignas(32) std::uint32_t table[256][8] = {};
+    alignas(64) std::uint8_t table[256][8] = {};
     constexpr KeptOrders() {
         for (int mask = 0; mask < 256; ++mask) {
             int out = 0;
             for (int b = 0; b < 8; ++b)
-                if (mask >> b & 1) table[mask][out++] = static_cast<std::uint32_t>(b);
+                if (mask >> b & 1) table[mask][out++] = static_cast<std::uint8_t>(b);
         }
     }
 };
@@ -128,7 +130,7 @@ inline constexpr KeepShuffles<width> keep_shuffles{};
 template <class C>
 QEL_AVX2 inline C* store_group(const C* from, unsigned kept, C* w) {
     if constexpr (sizeof(C) == 4) {
-        const __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(kept_orders.table[kept]));
+        const __m256i order = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kept_orders.table[kept])));
         const __m256i all = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(w), _mm256_permutevar8x32_epi32(all, order));
     } else {
@@ -220,13 +222,15 @@ QEL_AVX512 inline std::uint64_t starts_512(__m512i current, __m512i next, const 
 /// would wait for the whole chain of comparisons before it, and the loads of
 /// the next stretches would queue behind it.
 ///
-/// Stops at a stretch boundary `i` when fewer than 64 characters remain or
-/// when the next stretch would pass `limit` removals; `carry` then marks the
-/// characters from `i` on that the last occurrence still covers.
+/// Stops at a stretch boundary `i` when fewer than 64 characters remain or,
+/// when `counted`, when the next stretch would pass `limit` removals; `carry`
+/// then marks the characters from `i` on that the last occurrence still
+/// covers. Without `counted` every occurrence is removed and `removed` is
+/// left as it came.
 ///
 /// A `fixed_m` above 0 is the pattern's length, known at compile time (see
 /// blocks_512_for).
-template <class C, int fixed_m>
+template <class C, int fixed_m, bool counted>
 QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, const C* pat,
                                                                     Py_ssize_t m, Py_ssize_t limit, Progress<C> start) {
     if constexpr (fixed_m > 0) m = fixed_m;
@@ -256,9 +260,11 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
         const std::uint64_t present = simd512::every_character << skew;
         const std::uint64_t starts = starts_512(simd512::narrowed(first, present),
                                                 simd512::narrowed(first + 64, simd512::every_character), units, from, m);
-        const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
-        if (here > limit - removed) return start;  // left to the caller, one occurrence at a time
-        removed += here;
+        if constexpr (counted) {
+            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+            if (here > limit - removed) return start;  // left to the caller, one occurrence at a time
+            removed += here;
+        }
         const unsigned __int128 covered = static_cast<unsigned __int128>(starts) * span;
         w = store_kept<C, true>(first, ~static_cast<std::uint64_t>(covered) & present, w);
         carry = static_cast<std::uint64_t>(covered >> 64);
@@ -273,9 +279,11 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
             const __m512i next = at + 128 <= n ? simd512::narrowed(s + at + 64, simd512::every_character)
                                                : simd512::narrowed(s + at + 64, simd512::first_characters(n - at - 64));
             const std::uint64_t starts = starts_512(current, next, units, from, m);
-            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
-            if (here > limit - removed - found) break;
-            found += here;
+            if constexpr (counted) {
+                const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+                if (here > limit - removed - found) break;
+                found += here;
+            }
             const unsigned __int128 covered = static_cast<unsigned __int128>(starts) * span;
             keeps[stretches] = ~(static_cast<std::uint64_t>(covered) | carry);
             carry = static_cast<std::uint64_t>(covered >> 64);
@@ -293,16 +301,20 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
 #pragma GCC diagnostic pop
 #endif
 
-/// remove_blocks_512 compiled for each pattern length from 1 to 8 (the
-/// usual pieces, colour codes among them), and for any length (0). With the
-/// length fixed the comparisons are unrolled and their vectors stay in
-/// registers: about 5% of the kernel's time on four-byte text.
+/// The remove_blocks_512 for a pattern of length m and at most `limit`
+/// removals. Removing every occurrence, the usual call, is compiled for each
+/// length from 1 to 8 (the usual pieces, colour codes among them) and for any
+/// length (0): with the length fixed the comparisons are unrolled and their
+/// vectors stay in registers, about 5% of the kernel's time on four-byte
+/// text, and leaving the occurrences uncounted saves a little more. A limit
+/// takes the one instance that counts them, for any length.
 template <class C>
-auto blocks_512_for(Py_ssize_t m) {
+auto blocks_512_for(Py_ssize_t m, Py_ssize_t limit) {
     constexpr std::size_t fixed_max = 8;
     static constexpr auto by_length = []<std::size_t... M>(std::index_sequence<M...>) {
-        return std::array{&remove_blocks_512<C, static_cast<int>(M)>...};
+        return std::array{&remove_blocks_512<C, static_cast<int>(M), false>...};
     }(std::make_index_sequence<fixed_max + 1>{});
+    if (limit != PY_SSIZE_T_MAX) return &remove_blocks_512<C, 0, true>;
     return by_length[static_cast<std::size_t>(m) <= fixed_max ? static_cast<std::size_t>(m) : 0];
 }
 
@@ -382,7 +394,7 @@ Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_s
     if (m <= vector_pattern_max && n >= 256 && simd::have_avx2() && !can_overlap(pat, m)) {
         Progress<C> at{0, 0, out, 0};
         // The 64-character kernel compares the characters as bytes.
-        if (simd::have_avx512() && narrow_enough(pat, m)) at = blocks_512_for<C>(m)(s, n, pat, m, limit, at);
+        if (simd::have_avx512() && narrow_enough(pat, m)) at = blocks_512_for<C>(m, limit)(s, n, pat, m, limit, at);
         else at = remove_blocks_avx2(s, n, pat, m, limit, at);
         // The rest one occurrence at a time, after what the last one covers.
         const Py_ssize_t i = at.i + std::countr_one(at.carry);
