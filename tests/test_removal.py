@@ -57,15 +57,16 @@ def test_removal_matches_replace():
     assert check_removals(1) == len(_WIDE) * len(_LENGTHS) * len(_PIECES) * len(_LIMITS)
 
 
-@pytest.mark.parametrize("switch", ["QEL_NO_AVX512", "QEL_NO_AVX2"])
-def test_removal_matches_replace_on_narrower_vectors(switch):
+@pytest.mark.parametrize("switch", [{"QEL_NO_AVX512": "1"}, {"QEL_NO_AVX2": "1"},
+                                    {"QEL_KEPT_UNITS": "compressed"}, {"QEL_KEPT_UNITS": "ordered"}])
+def test_removal_matches_replace_on_every_code_path(switch):
     code = f"""
 import sys
 sys.path.insert(0, {str(Path(__file__).parent)!r})
 from test_removal import check_removals
 sys.stdout.vanilla_write(str(check_removals(2)))
 """
-    assert run_python(code, env={switch: "1"}).out == str(check_removals(2)).encode()
+    assert run_python(code, env=switch).out == str(check_removals(2)).encode()
 
 
 @pytest.mark.parametrize("text", ["a-b\x00c\x2d\x00", "é-\x00", "é\u0100-\x00"])

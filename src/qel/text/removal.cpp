@@ -174,21 +174,23 @@ QEL_AVX512 inline C* store_compressed(const C* p, std::uint64_t kept, C* w) {
 /// Whole vectors are stored, not just the kept units (a compressing store
 /// straight to memory is many times slower on some processors): only the kept
 /// units count, and the output is never ahead of the input, so the stores stay
-/// inside the result. Four-byte units are moved eight at a time by an order
-/// from a table: compressing 64 bytes costs several times as much as that
-/// permutation on some processors, and is worth it only for the narrower
-/// units, of which one compression moves more. With `kept_only` (the first
-/// stretch, which starts before the text) only the kept units are read, so
-/// every width is compressed: slower, but done once.
+/// inside the result. With `ordered`, four-byte units are moved eight at a time
+/// by an order from a table (see simd::compress_four_byte_units for when that
+/// is the quicker way); narrower units are always compressed, one compression
+/// moving more of them. With `kept_only` (the first stretch, which starts
+/// before the text) only the kept units are read, so every width is
+/// compressed: slower, but done once.
 template <class C, bool kept_only = false>
-QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w) {
+QEL_AVX512 inline C* store_kept(const C* stretch, std::uint64_t keep, C* w, bool ordered = false) {
     constexpr int lanes = 64 / static_cast<int>(sizeof(C));
     if constexpr (sizeof(C) == 4 && !kept_only) {
-        for (int h = 0; h < 8; ++h, keep >>= 8) w = store_group(stretch + h * 8, static_cast<unsigned>(keep & 0xffu), w);
-    } else {
-        for (int h = 0; h < static_cast<int>(sizeof(C)); ++h)
-            w = store_compressed<C, kept_only>(stretch + h * lanes, lanes == 64 ? keep : keep >> (h * lanes), w);
+        if (ordered) {
+            for (int h = 0; h < 8; ++h, keep >>= 8) w = store_group(stretch + h * 8, static_cast<unsigned>(keep & 0xffu), w);
+            return w;
+        }
     }
+    for (int h = 0; h < static_cast<int>(sizeof(C)); ++h)
+        w = store_compressed<C, kept_only>(stretch + h * lanes, lanes == 64 ? keep : keep >> (h * lanes), w);
     return w;
 }
 
@@ -246,6 +248,7 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
         from[k] = _mm512_add_epi8(ascending, _mm512_set1_epi8(static_cast<char>(k)));
     }
     const std::uint64_t span = (std::uint64_t{1} << m) - 1;
+    const bool ordered = sizeof(C) == 4 && !simd::compress_four_byte_units();
     // Taken and returned by value: behind references the vector stores
     // could alias them, and every stretch would wait for them to be read
     // back from memory.
@@ -289,7 +292,11 @@ QEL_AVX512 QEL_NOINLINE Progress<C> remove_blocks_512(const C* s, Py_ssize_t n, 
             carry = static_cast<std::uint64_t>(covered >> 64);
             current = next;
         }
-        for (int t = 0; t < stretches; ++t) w = store_kept(s + i + t * 64, keeps[t], w);
+        if (ordered) {
+            for (int t = 0; t < stretches; ++t) w = store_kept(s + i + t * 64, keeps[t], w, true);
+        } else {
+            for (int t = 0; t < stretches; ++t) w = store_kept(s + i + t * 64, keeps[t], w);
+        }
         i += stretches * 64;
         removed += found;
         if (stretches < run) break;  // at the end, or at the limit
