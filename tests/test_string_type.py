@@ -256,22 +256,54 @@ def test_long_texts_across_blocks(wide, length):
     assert s.qe_rmcolor() == model_rmcolor(text)
 
 
-@pytest.mark.parametrize("switch", ["QEL_NO_AVX512", "QEL_NO_AVX2"])
-def test_long_texts_on_narrower_vectors(switch):
-    """The code for machines without AVX-512, and without AVX2."""
+# Codes among text where no code closely follows a kept escape: taken out 64
+# characters at a time.
+_CLEAN = ["plain words ", "x", "\x1b[31m", "\x1b[38m", "\x1b[36m", "\x1b[37m", "\x1b[0;1m", "[3", "1m", "m", "3"]
+# A code removed right after a kept escape joins the two sides into a code
+# that a later removal in the list's order takes out too.
+_JOINS = ["\x1b\x1b[32m[38m", "\x1b[\x1b[33m36m", "\x1b[3\x1b[31m8m", "\x1b[38\x1b[31mm", "\x1b[37m\x1b[34m"]
+
+
+def check_rmcolor_long(seed):
+    """Clean texts, and each join at every place around the first 64-character
+    boundaries and near the end, in every width; returns how many were checked."""
+    rng = random.Random(seed)
+    checked = 0
+    for wide in ["", "é", "中", "\U0001f600"]:
+        clean = wide + "".join(rng.choice(_CLEAN) for _ in range(200))
+        texts = [clean, clean * 20]
+        places = [*range(0, 140, 3), *range(len(clean) - 80, len(clean) + 1, 3)]
+        texts += [clean[:at] + join + clean[at:] for join in _JOINS for at in places]
+        for text in texts:
+            got = S(text).qe_rmcolor()
+            assert type(got) is S and got == model_rmcolor(text), (wide, text)
+            assert got.isascii() == text.isascii() and hash(got) == hash(model_rmcolor(text))
+            checked += 1
+    return checked
+
+
+def test_rmcolor_of_long_texts_with_and_without_joins():
+    assert check_rmcolor_long(1) == 4 * (2 + len(_JOINS) * 74)
+
+
+@pytest.mark.parametrize("switch", [{"QEL_NO_AVX512": "1"}, {"QEL_NO_AVX2": "1"}, {"QEL_KEPT_UNITS": "ordered"}])
+def test_long_texts_on_other_code_paths(switch):
+    """The code for machines without AVX-512, without AVX2, and for the
+    other way of storing the kept characters."""
     from conftest import run_python
     code = """
 import random, sys
 import qel
 sys.path.insert(0, %r)
-from test_string_type import _PIECES, model_repr, model_rmcolor
+from test_string_type import _PIECES, check_rmcolor_long, model_repr, model_rmcolor
 rng = random.Random(5)
 for wide in ["", "é", "中", "\\U0001f600"]:
     for length in (64, 65, 130, 1000):
         text = wide + "".join(rng.choice(_PIECES) for _ in range(length))
         assert repr(qel.str(text)) == model_repr(text), (wide, length)
         assert qel.str(text).qe_rmcolor() == model_rmcolor(text), (wide, length)
+check_rmcolor_long(2)
 sys.stdout.vanilla_write("ok")
 """ % str(__import__("pathlib").Path(__file__).parent)
-    result = run_python(code, env={switch: "1"})
+    result = run_python(code, env=switch)
     assert result.out == b"ok"

@@ -13,4 +13,10 @@ namespace qel::text {
 /// the result is empty (with no error set).
 Ref strip_foreground_codes(PyObject* text, bool& sequential_needed);
 
+/// The same text made straight into a new instance of `type`, the module's
+/// str type, where the removals are what `type(strip_foreground_codes(text))`
+/// would give (`type` has the default str constructor: see
+/// directly_made_str_type).
+Ref strip_foreground_codes_into(PyTypeObject* type, PyObject* text, bool& sequential_needed);
+
 }  // namespace qel::text

@@ -352,8 +352,13 @@ Ref rmcolor_impl(const Call& call) {
     if (!fcolor) return {};
     if (PyUnicode_Check(self) && is_default_foreground(fcolor.get()) && has_own_remove(self)) {
         bool sequential = false;
-        Ref stripped = strip_foreground_codes(self, sequential);
-        if (stripped || !sequential) return wrap_str(call, stripped);
+        if (Ref type = directly_made_str_type(call)) {
+            Ref stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self, sequential);
+            if (stripped || !sequential) return stripped;
+        } else {
+            Ref stripped = strip_foreground_codes(self, sequential);
+            if (stripped || !sequential) return wrap_str(call, stripped);
+        }
     }
     // The defined behaviour: each entry removed in turn by the text's qe_remove.
     Ref text = Ref::retain(self);
