@@ -85,7 +85,8 @@ struct CodeStarts {
     // escape, and where it is followed by "[", "[3" and "[3X"; where codes
     // start.
     std::uint64_t escapes = 0, bracket = 0, three = 0, digit = 0, found = 0;
-    // The same escapes' bits for the stretch before, those kept.
+    // The stretch before's kept escapes, and those followed by "[", "[3" and
+    // "[3X".
     std::uint64_t before[4] = {};
     std::uint64_t joins = 0;
 
