@@ -168,6 +168,17 @@ def test_rmcolor(text):
     assert r == model_rmcolor(text) and type(r) is S
 
 
+@pytest.mark.parametrize("text", ["a\x1b[31mb" * 100, "a\x1b[3\x1b[31m8mb" * 100])
+def test_rmcolor_makes_the_str_type_once_per_removal_and_once_more(text):
+    made = []
+    S.__init__ = lambda self, *args: made.append(args)
+    try:
+        got = S(text).qe_rmcolor()
+    finally:
+        del S.__init__
+    assert got == model_rmcolor(text) and len(made) == 1 + 7 + 1
+
+
 def test_rmcolor_follows_the_current_list():
     saved = qel.__string__.fcolor
     try:

@@ -346,6 +346,19 @@ bool has_own_remove(PyObject* self) {
     return is_bound_function(method.get(), self, &remove_def);
 }
 
+/// Whether calling the module's `str` on a str makes an instance and does
+/// nothing else that can be seen (a class with the default str constructor),
+/// so that making one instance where the defined way makes one per removal
+/// and one more can't be told apart.
+bool str_made_unseen(const Call& call) {
+    Ref str = call.global(names::str);
+    if (!str) {
+        PyErr_Clear();  // the defined way looks it up again and reports it
+        return false;
+    }
+    return Py_TYPE(str.get()) == &PyType_Type && constructs_like_str(reinterpret_cast<PyTypeObject*>(str.get()));
+}
+
 Ref rmcolor_impl(const Call& call) {
     PyObject* self = call.arg(0);
     Ref fcolor = foreground_list(call);
@@ -355,7 +368,7 @@ Ref rmcolor_impl(const Call& call) {
         if (Ref type = directly_made_str_type(call)) {
             Ref stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self, sequential);
             if (stripped || !sequential) return stripped;
-        } else {
+        } else if (str_made_unseen(call)) {
             Ref stripped = strip_foreground_codes(self, sequential);
             if (stripped || !sequential) return wrap_str(call, stripped);
         }
