@@ -1,6 +1,7 @@
 // 64 characters of any width as 64 bytes, for comparing them with ASCII or
-// Latin-1 characters in one AVX-512 vector. Compiled for processors that have
-// the instructions and chosen at run time (simd::have_avx512).
+// Latin-1 characters in one AVX-512 vector, and 32 as 32 bytes in an AVX2
+// one. Compiled for processors that have the instructions and chosen at run
+// time (simd::have_avx512, simd::have_avx2).
 #pragma once
 
 #include "text/simd.hpp"
@@ -70,4 +71,32 @@ QEL_AVX512 inline __m512i narrowed(const C* s, std::uint64_t present) {
 #endif
 
 }  // namespace qel::text::simd512
+
+namespace qel::text::simd256 {
+
+/// The 32 characters at s as bytes, as simd512::narrowed has them, with
+/// 32-byte vectors (AVX2): each below 255 as itself, each from 255 up as 255.
+template <class C>
+QEL_AVX2 inline __m256i narrowed(const C* s) {
+    const auto* p = reinterpret_cast<const __m256i*>(s);
+    if constexpr (sizeof(C) == 1) {
+        return _mm256_loadu_si256(p);
+    } else if constexpr (sizeof(C) == 2) {
+        // Clamped to 255, packed per 128-bit lane, then the lanes put in order.
+        const __m256i top = _mm256_set1_epi16(255);
+        const __m256i a = _mm256_min_epu16(_mm256_loadu_si256(p), top);
+        const __m256i b = _mm256_min_epu16(_mm256_loadu_si256(p + 1), top);
+        return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+    } else {
+        const __m256i top = _mm256_set1_epi32(255);
+        const __m256i a = _mm256_min_epu32(_mm256_loadu_si256(p), top);
+        const __m256i b = _mm256_min_epu32(_mm256_loadu_si256(p + 1), top);
+        const __m256i c = _mm256_min_epu32(_mm256_loadu_si256(p + 2), top);
+        const __m256i d = _mm256_min_epu32(_mm256_loadu_si256(p + 3), top);
+        const __m256i packed = _mm256_packus_epi16(_mm256_packus_epi32(a, b), _mm256_packus_epi32(c, d));
+        return _mm256_permutevar8x32_epi32(packed, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7));
+    }
+}
+
+}  // namespace qel::text::simd256
 #endif

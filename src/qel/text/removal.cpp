@@ -157,27 +157,81 @@ QEL_AVX2 inline std::uint32_t starts_avx2(const C* p, const __m256i* units, Py_s
     }
 }
 
-/// remove_blocks_512's work with 32-byte vectors (AVX2), in the same runs, 32
-/// characters a stretch. The characters are compared whole (see
-/// starts_avx2), so pieces with characters from U+00FF up are taken too, and
-/// the kept characters of each group of 8 are moved together from a table
-/// (see store_group). Stops where fewer than 48 characters remain, so that
-/// every load stays inside the text.
+/// Where the piece starts among 32 characters, its characters compared whole
+/// (see starts_avx2): any piece of up to 16 units. Reads 48 characters.
 template <class C>
-QEL_AVX2 QEL_NOINLINE take::Progress<C> remove_blocks_avx2(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
-                                                                  Py_ssize_t limit, take::Progress<C> start) {
-    constexpr int run = 32;
-    constexpr Py_ssize_t stretch = 32, reach = stretch + vector_pattern_max;
+struct WholeStarts {
+    static constexpr Py_ssize_t reach = 32 + vector_pattern_max;
     __m256i units[vector_pattern_max];
-    for (Py_ssize_t k = 0; k < m; ++k) units[k] = simd::wide::splat<C>(static_cast<unsigned>(pat[k]));
-    const std::uint64_t span = (std::uint64_t{1} << m) - 1;
-    auto [i, removed, w, carry] = start;  // by value, as in remove_blocks_512
+    Py_ssize_t length;
+
+    QEL_AVX2 WholeStarts(const C* pat, Py_ssize_t m) : length(m) {
+        for (Py_ssize_t k = 0; k < m; ++k) units[k] = simd::wide::splat<C>(static_cast<unsigned>(pat[k]));
+    }
+
+    QEL_AVX2 std::uint32_t starts(const C* p) { return starts_avx2(p, units, length); }
+};
+
+/// differ | (the 32 bytes from k on ^ units[k]) for k from K to M - 1, the
+/// bytes from k on taken out of `current` and `straddle` (its high lane and
+/// the next stretch's low one) by a shift of each lane.
+template <int K, int M>
+QEL_AVX2 inline __m256i differ_from(__m256i differ, __m256i current, __m256i straddle, const __m256i* units) {
+    if constexpr (K >= M) {
+        return differ;
+    } else {
+        const __m256i from_k = _mm256_alignr_epi8(straddle, current, K);
+        return differ_from<K + 1, M>(_mm256_or_si256(differ, _mm256_xor_si256(from_k, units[K])), current, straddle,
+                                     units);
+    }
+}
+
+/// Where a piece of M units, all below 255, starts among 32 characters, the
+/// characters compared as bytes (simd256::narrowed): about half the work of
+/// comparing them whole on four-byte text. Reads 64 characters. Called for
+/// one stretch after another, it narrows each stretch once, keeping the next
+/// one's bytes for the following call.
+template <class C, int M>
+struct NarrowedStarts {
+    static constexpr Py_ssize_t reach = 64;
+    Py_ssize_t length = M;
+    __m256i units[M];
+    __m256i next = _mm256_setzero_si256();
+    const C* next_at = nullptr;
+
+    QEL_AVX2 NarrowedStarts(const C* pat, Py_ssize_t) {
+        for (int k = 0; k < M; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
+    }
+
+    QEL_AVX2 std::uint32_t starts(const C* p) {
+        const __m256i current = p == next_at ? next : simd256::narrowed(p);
+        next = simd256::narrowed(p + 32);
+        next_at = p + 32;
+        const __m256i straddle = _mm256_permute2x128_si256(current, next, 0x21);
+        const __m256i differ = differ_from<1, M>(_mm256_xor_si256(current, units[0]), current, straddle, units);
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+    }
+};
+
+/// remove_blocks_512's work with 32-byte vectors (AVX2), in the same runs, 32
+/// characters a stretch, `Starts` finding where the piece starts; the kept
+/// characters of each group of 8 are moved together from a table (see
+/// take::store_group). Stops where fewer than Starts::reach characters
+/// remain, so that every load stays inside the text.
+template <class C, class Starts>
+QEL_AVX2 QEL_NOINLINE take::Progress<C> remove_blocks_avx2(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
+                                                           Py_ssize_t limit, take::Progress<C> start) {
+    constexpr int run = 32;
+    constexpr Py_ssize_t stretch = 32;
+    Starts piece(pat, m);
+    const std::uint64_t span = (std::uint64_t{1} << piece.length) - 1;
+    auto [i, removed, w, carry] = start;  // by value, as in take::stretches_512
     std::uint32_t keeps[run];  // per stretch, the characters that stay
-    while (i + reach <= n) {
+    while (i + Starts::reach <= n) {
         int stretches = 0;
         Py_ssize_t found = 0;
-        for (Py_ssize_t at = i; stretches < run && at + reach <= n; ++stretches, at += stretch) {
-            const std::uint32_t starts = starts_avx2(s + at, units, m);
+        for (Py_ssize_t at = i; stretches < run && at + Starts::reach <= n; ++stretches, at += stretch) {
+            const std::uint32_t starts = piece.starts(s + at);
             const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
             if (here > limit - removed - found) break;
             found += here;
@@ -196,6 +250,20 @@ QEL_AVX2 QEL_NOINLINE take::Progress<C> remove_blocks_avx2(const C* s, Py_ssize_
     return {i, removed, w, carry};
 }
 
+/// The remove_blocks_avx2 for a piece of length m: compared as bytes where
+/// its units are all below 255 and it has at most 8 (compiled for each
+/// length), else whole.
+template <class C>
+auto blocks_avx2_for(const C* pat, Py_ssize_t m) {
+    constexpr std::size_t narrowed_max = 8;
+    static constexpr auto by_length = []<std::size_t... M>(std::index_sequence<M...>) {
+        return std::array{&remove_blocks_avx2<C, NarrowedStarts<C, static_cast<int>(M) + 1>>...};
+    }(std::make_index_sequence<narrowed_max>{});
+    if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m))
+        return by_length[static_cast<std::size_t>(m) - 1];
+    return &remove_blocks_avx2<C, WholeStarts<C>>;
+}
+
 #endif
 
 template <class C>
@@ -205,7 +273,7 @@ Py_ssize_t remove_any(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py_s
         take::Progress<C> at{0, 0, out, 0};
         // The 64-character kernel compares the characters as bytes.
         if (simd::have_avx512() && narrow_enough(pat, m)) at = blocks_512_for<C>(m, limit)(s, n, pat, m, limit, at);
-        else at = remove_blocks_avx2(s, n, pat, m, limit, at);
+        else at = blocks_avx2_for<C>(pat, m)(s, n, pat, m, limit, at);
         // The rest one occurrence at a time, after what the last one covers.
         const Py_ssize_t i = at.i + std::countr_one(at.carry);
         return (at.w - out) + remove_kernel(s + i, n - i, pat, m, limit - at.removed, at.w);
