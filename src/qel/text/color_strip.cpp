@@ -185,26 +185,31 @@ Ref strip_to_instance(PyTypeObject* type, PyObject* text, bool& sequential_neede
     return adopt_units(type, out, n, length, PyUnicode_IS_ASCII(text));
 }
 
-}  // namespace
+/// The text without the codes in its own width: as a new instance of `type`,
+/// or as a built-in str where `type` is null.
+template <class C>
+Ref strip_width(PyTypeObject* type, PyObject* text, bool& sequential_needed) {
+    return type ? strip_to_instance<C>(type, text, sequential_needed) : strip_to_str<C>(text, sequential_needed);
+}
 
-Ref strip_foreground_codes(PyObject* text, bool& sequential_needed) {
+Ref strip_any(PyTypeObject* type, PyObject* text, bool& sequential_needed) {
     sequential_needed = false;
     if (compat::unicode_ready(text) < 0) return {};
     switch (PyUnicode_KIND(text)) {
-        case PyUnicode_1BYTE_KIND: return strip_to_str<Py_UCS1>(text, sequential_needed);
-        case PyUnicode_2BYTE_KIND: return strip_to_str<Py_UCS2>(text, sequential_needed);
-        default: return strip_to_str<Py_UCS4>(text, sequential_needed);
+        case PyUnicode_1BYTE_KIND: return strip_width<Py_UCS1>(type, text, sequential_needed);
+        case PyUnicode_2BYTE_KIND: return strip_width<Py_UCS2>(type, text, sequential_needed);
+        default: return strip_width<Py_UCS4>(type, text, sequential_needed);
     }
 }
 
+}  // namespace
+
+Ref strip_foreground_codes(PyObject* text, bool& sequential_needed) {
+    return strip_any(nullptr, text, sequential_needed);
+}
+
 Ref strip_foreground_codes_into(PyTypeObject* type, PyObject* text, bool& sequential_needed) {
-    sequential_needed = false;
-    if (compat::unicode_ready(text) < 0) return {};
-    switch (PyUnicode_KIND(text)) {
-        case PyUnicode_1BYTE_KIND: return strip_to_instance<Py_UCS1>(type, text, sequential_needed);
-        case PyUnicode_2BYTE_KIND: return strip_to_instance<Py_UCS2>(type, text, sequential_needed);
-        default: return strip_to_instance<Py_UCS4>(type, text, sequential_needed);
-    }
+    return strip_any(type, text, sequential_needed);
 }
 
 }  // namespace qel::text

@@ -193,8 +193,7 @@ QEL_AVX2 inline __m256i differ_from(__m256i differ, __m256i current, __m256i str
 /// one's bytes for the following call.
 template <class C, int M>
 struct NarrowedStarts {
-    static constexpr Py_ssize_t reach = 64;
-    Py_ssize_t length = M;
+    static constexpr Py_ssize_t reach = 64, length = M;
     __m256i units[M];
     __m256i next = _mm256_setzero_si256();
     const C* next_at = nullptr;
