@@ -32,6 +32,26 @@ def test_leak_check_sees_a_planted_leak():
     assert result.returncode == 1 and "GREW" in result.stdout and "planted leak" in result.stdout
 
 
+# The interpreter frees the characters of a str subclass instance through one allocator
+# domain or the other depending on its version; a block from the wrong one goes unnoticed by
+# the release allocator but stops the process under the debug allocator (-X dev).
+EVERY_STR_METHOD = """
+import qel
+for wide in ("", "\u00e9", "\u4e2d", "\U0001f600"):
+    for length in (3, 200, 5000):
+        s = qel.str(("ab\x1b[31mc" + wide) * length)
+        for result in (repr(s), s.qe_addcolor(), s.qe_rmcolor(), s.qe_remove("b"),
+                       s.qe_remove("\x1b[31m", 2), s.qe_remove(wide or "c"), s.qe_goto_unicode(),
+                       s.qe_goto_unicode(0), s.qe_goto_qel(), s.qe_only("a"), s.qe_remove("")):
+            del result
+        qel.str(s.qe_goto_unicode()).qe_decode("latin-1")
+"""
+
+
+def test_every_str_method_under_the_debug_allocator():
+    run_python(EVERY_STR_METHOD, env={"PYTHONMALLOC": "debug"})
+
+
 # ---- the stream writers, the listener and the message line under arbitrary values ----------
 
 WRITER_FUZZ = """

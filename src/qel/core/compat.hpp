@@ -5,6 +5,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #if PY_VERSION_HEX < 0x030A0000
@@ -159,6 +160,29 @@ inline void set_str_length(PyObject* s, Py_ssize_t length) {
     PyUnicode_WRITE(PyUnicode_KIND(s), PyUnicode_DATA(s), length, 0);
 }
 
+/// The allocator domain of a non-compact str's character block: the one the
+/// interpreter's unicode_dealloc frees it with (and its cached UTF-8 form,
+/// which the interpreter makes itself). A block an instance takes over must
+/// come from here, or a debug allocator (PYTHONMALLOC=debug, -X dev) stops
+/// the process and an embedder's own allocators see a foreign pointer.
+/// Read from the calls in unicode_dealloc of each interpreter:
+///
+///   3.9, 3.10, 3.11, 3.12   PyObject_Free   (the object domain)
+///   3.13, 3.14, 3.15        PyMem_Free      (the memory domain)
+///
+/// The interpreter never resizes a str subclass instance in place (only an
+/// exact str with one reference), so nothing reallocates such a block behind
+/// our back.
+#if PY_VERSION_HEX < 0x030D0000
+inline void* str_data_alloc(std::size_t bytes) { return PyObject_Malloc(bytes); }
+inline void* str_data_realloc(void* p, std::size_t bytes) { return PyObject_Realloc(p, bytes); }
+inline void str_data_free(void* p) { PyObject_Free(p); }
+#else
+inline void* str_data_alloc(std::size_t bytes) { return PyMem_Malloc(bytes); }
+inline void* str_data_realloc(void* p, std::size_t bytes) { return PyMem_Realloc(p, bytes); }
+inline void str_data_free(void* p) { PyMem_Free(p); }
+#endif
+
 /// Whether adopt_str_data can make instances on this build: the layouts of
 /// 3.9 to 3.13 are known; other versions and free-threaded builds copy.
 #if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
@@ -169,7 +193,7 @@ inline constexpr bool str_data_adoptable = false;
 
 /// A new instance of the str subclass `type` whose characters are `data`:
 /// `length` units of width `kind` and a terminating NUL, in a block from
-/// PyObject_Malloc that the instance takes over (it is freed here if the
+/// str_data_alloc that the instance takes over (it is freed here if the
 /// instance can't be made). The characters must be in their narrowest width;
 /// `ascii` says they are all below 128.
 ///
@@ -181,7 +205,7 @@ inline PyObject* adopt_str_data(PyTypeObject* type, void* data, Py_ssize_t lengt
 #if PY_VERSION_HEX < 0x030E0000 && !defined(Py_GIL_DISABLED)
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) {
-        PyObject_Free(data);
+        str_data_free(data);
         return nullptr;
     }
     auto* u = reinterpret_cast<PyUnicodeObject*>(self);
@@ -213,7 +237,7 @@ inline PyObject* adopt_str_data(PyTypeObject* type, void* data, Py_ssize_t lengt
     return self;
 #else
     (void)type; (void)length; (void)kind; (void)ascii;
-    PyObject_Free(data);
+    str_data_free(data);
     PyErr_SetString(PyExc_SystemError, "str instances can't be made from data on this build");
     return nullptr;
 #endif

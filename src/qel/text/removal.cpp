@@ -285,7 +285,7 @@ template <class C>
 Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
-    auto* out = static_cast<C*>(PyObject_Malloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
+    auto* out = static_cast<C*>(compat::str_data_alloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
     if (!out) return Ref::adopt(PyErr_NoMemory());
     const C* s = static_cast<const C*>(PyUnicode_DATA(text));
     Py_ssize_t length = n;
@@ -301,7 +301,7 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
         if (m > static_cast<Py_ssize_t>(std::size(on_stack))) {
             pat = static_cast<C*>(PyMem_Malloc(static_cast<std::size_t>(m) * sizeof(C)));
             if (!pat) {
-                PyObject_Free(out);
+                compat::str_data_free(out);
                 return Ref::adopt(PyErr_NoMemory());
             }
         }
