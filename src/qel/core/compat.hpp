@@ -70,7 +70,11 @@ inline int unicode_ready(PyObject* o) {
 /// where they are kept apart). 0 while an overflow is being handled.
 inline int recursion_headroom() {
     PyThreadState* t = PyThreadState_Get();
-#if PY_VERSION_HEX >= 0x030C0000
+#if PY_VERSION_HEX >= 0x030E0000
+    // 3.14 guards the C stack by its address, no longer by a count.
+    if (t->recursion_headroom) return 0;
+    return t->py_recursion_remaining;
+#elif PY_VERSION_HEX >= 0x030C0000
     if (t->recursion_headroom) return 0;
     return t->c_recursion_remaining < t->py_recursion_remaining ? t->c_recursion_remaining
                                                                : t->py_recursion_remaining;
