@@ -1,5 +1,6 @@
 #include "jsonobj/normalise.hpp"
 
+#include "core/internals.hpp"
 #include "jsonobj/plain_tree.hpp"
 #include "module/names.hpp"
 
@@ -108,7 +109,7 @@ namespace {
 /// The copy, given the functions `vanilla.json` names now.
 Ref native_copy_with(PyObject* dumps, PyObject* loads, PyObject* value, bool any_dict_at_top) {
     if (!standard_in_place(dumps, loads)) return {};
-    const int depth = std::min(max_native_depth, compat::recursion_headroom() - round_trip_call_margin);
+    const int depth = std::min(max_native_depth, internals::recursion_headroom() - round_trip_call_margin);
     if (depth <= 0) return {};
     bool unusual = false;
     return copy_plain_tree(value, depth, any_dict_at_top, unusual);  // empty and no error when unusual

@@ -43,11 +43,10 @@ bool plain_content(PyObject* listener) {
     PyTypeObject* t = Py_TYPE(listener);
     if (plain_class.hit(t)) return true;
     if (t->tp_getattro != PyObject_GenericGetAttr || t->tp_setattro != PyObject_GenericSetAttr) return false;
-    // _PyType_Lookup reads the interpreter's per-type attribute cache; it is
-    // what attribute access itself uses to find class-level descriptors.
-    PyObject* descr = _PyType_Lookup(t, content_name.get());
+    // What attribute access itself asks to find class-level descriptors.
+    PyObject* descr = internals::type_lookup(t, content_name.get());
     if (descr != nullptr && Py_TYPE(descr)->tp_descr_set != nullptr) return false;
-    if (const unsigned int tag = compat::type_version(t)) plain_class = TypeSlot{t, tag};
+    plain_class.remember(t);
     return true;
 }
 
@@ -115,8 +114,7 @@ int skips_conversion(const Call& call, PyObject* text) {
     Ref str = cached_global(str_slot, call, names::str);
     if (!str) return -1;
     if (!converts_exactly(str.get())) return 0;
-    auto* type = reinterpret_cast<PyTypeObject*>(str.get());
-    if (const unsigned int tag = compat::type_version(type)) exact_type = TypeSlot{type, tag};
+    exact_type.remember(reinterpret_cast<PyTypeObject*>(str.get()));
     return 1;
 }
 

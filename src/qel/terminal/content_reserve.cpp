@@ -15,7 +15,7 @@
 // own again.
 #include "terminal/content_reserve.hpp"
 
-#include "core/compat.hpp"
+#include "core/internals.hpp"
 #include "terminal/capture.hpp"
 
 #include <array>
@@ -105,8 +105,11 @@ void copy_into(PyObject* dest, Py_ssize_t at, PyObject* text, Py_ssize_t m) {
 
 /// Room for `length` characters and half as much again: each captured
 /// character is then moved or copied a bounded number of times, however long
-/// the capture runs.
+/// the capture runs. Where the module can't set a string's length itself,
+/// exactly `length`: every capture then copies the content, as
+/// `content + text` does.
 Py_ssize_t capacity_for(Py_ssize_t length) {
+    if (!internals::str_layout_writable) return length;
     if (length < 256) return 256;
     return length > PY_SSIZE_T_MAX / 8 ? length : length + length / 2;
 }
@@ -126,7 +129,7 @@ Ref resize_content(PyObject* dict, PyObject* content, Py_ssize_t capacity) {
     PyObject* s = owned.release();
     // On failure `s` still holds the text captured before; on success its
     // length is the new room's until set back.
-    if (PyUnicode_Resize(&s, capacity) == 0) compat::set_str_length(s, n);
+    if (PyUnicode_Resize(&s, capacity) == 0) internals::set_str_length(s, n);
     Ref str = Ref::adopt(s);
     PyObject *type, *value, *tb;
     PyErr_Fetch(&type, &value, &tb);
@@ -149,7 +152,7 @@ Ref copy_content(PyObject* dict, PyObject* content, PyObject* text, Py_ssize_t c
     if (!grown) return {};
     copy_into(grown.get(), 0, content, n);
     copy_into(grown.get(), n, text, m);
-    compat::set_str_length(grown.get(), n + m);
+    internals::set_str_length(grown.get(), n + m);
     if (PyDict_SetItem(dict, content_name.get(), grown.get()) < 0) return {};
     return grown;
 }
@@ -162,7 +165,7 @@ Ref grow(PyObject* dict, PyObject* content, PyObject* text, Py_ssize_t capacity,
     Ref grown = resize_content(dict, content, capacity);
     if (grown) {
         copy_into(grown.get(), n, text, m);
-        compat::set_str_length(grown.get(), n + m);
+        internals::set_str_length(grown.get(), n + m);
     }
     return grown;
 }
@@ -173,7 +176,7 @@ int regrow(PyObject* dict, PyObject* content, PyObject* text, Reserve* held) {
     const Py_ssize_t m = PyUnicode_GET_LENGTH(text);
     if (n > PY_SSIZE_T_MAX / 8 - m) return PyErr_NoMemory(), -1;
     Py_ssize_t capacity = capacity_for(n + m);
-    const bool in_place = compat::str_extendable(content, held ? 2 : 1) &&
+    const bool in_place = internals::str_extendable(content, held ? 2 : 1) &&
                           PyUnicode_MAX_CHAR_VALUE(text) <= PyUnicode_MAX_CHAR_VALUE(content);
     // The old string is remembered no longer; the dict keeps it alive.
     if (held) held->str.reset();
@@ -200,10 +203,10 @@ int append_to_content(PyObject* dict, PyObject* text) {
         const Py_ssize_t m = PyUnicode_GET_LENGTH(text);
         // In place: only the dict and we hold it, nothing of it is cached,
         // and the text fits its width and its room.
-        if (compat::str_extendable(content, 2) && PyUnicode_MAX_CHAR_VALUE(text) <= PyUnicode_MAX_CHAR_VALUE(content) &&
+        if (internals::str_extendable(content, 2) && PyUnicode_MAX_CHAR_VALUE(text) <= PyUnicode_MAX_CHAR_VALUE(content) &&
             m <= r->capacity - n) {
             copy_into(content, n, text, m);
-            compat::set_str_length(content, n + m);
+            internals::set_str_length(content, n + m);
             return 1;
         }
     }

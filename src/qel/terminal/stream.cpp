@@ -36,7 +36,7 @@ StreamSlots& slots_for(const Name& stream_name) {
 PyObject* remembered_write(const StreamSlots& slots, const Call& call) {
     PyObject* sys = slots.sys.hit(call.globals_dict());
     if (!sys || !PyModule_CheckExact(sys)) return nullptr;
-    PyObject* stream = slots.stream.hit(compat::module_dict(sys));
+    PyObject* stream = slots.stream.hit(internals::module_dict(sys));
     return stream ? slots.vanilla_write.hit(stream) : nullptr;
 }
 

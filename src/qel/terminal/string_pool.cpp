@@ -8,11 +8,11 @@
 //
 // Nobody can tell: a string only the ring references is out of everyone
 // else's sight, and one with a cached hash, UTF-8 or wchar_t form, or
-// interned, is never written over (see compat::str_extendable), as the
+// interned, is never written over (see internals::str_extendable), as the
 // interpreter's own in-place concatenation does.
 #include "terminal/string_pool.hpp"
 
-#include "core/compat.hpp"
+#include "core/internals.hpp"
 
 #include <utility>
 
@@ -60,8 +60,8 @@ Ref new_string(Py_ssize_t length, Py_UCS4 maxchar) {
     const Py_UCS4 top = storage_top(maxchar);
     Kept& slot = ring[next_slot++ % ring_size];
     if (PyObject* s = slot.string;
-        s && slot.room >= length && PyUnicode_MAX_CHAR_VALUE(s) == top && compat::str_extendable(s, 1)) {
-        compat::set_str_length(s, length);
+        s && slot.room >= length && PyUnicode_MAX_CHAR_VALUE(s) == top && internals::str_extendable(s, 1)) {
+        internals::set_str_length(s, length);
         return Ref::retain(s);
     }
     Ref made = Ref::adopt(PyUnicode_New(length, maxchar));

@@ -173,11 +173,11 @@ Ref strip_to_str(PyObject* text, bool& sequential_needed) {
 template <class C>
 Ref strip_to_instance(PyTypeObject* type, PyObject* text, bool& sequential_needed) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
-    auto* out = static_cast<C*>(compat::str_data_alloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
+    auto* out = static_cast<C*>(internals::str_data_alloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
     if (!out) return Ref::adopt(PyErr_NoMemory());
     const Py_ssize_t length = strip_codes(static_cast<const C*>(PyUnicode_DATA(text)), n, out);
     if (length < 0) {
-        compat::str_data_free(out);
+        internals::str_data_free(out);
         sequential_needed = true;
         return {};
     }

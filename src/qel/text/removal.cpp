@@ -285,7 +285,7 @@ template <class C>
 Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
     const Py_ssize_t n = PyUnicode_GET_LENGTH(text);
     const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
-    auto* out = static_cast<C*>(compat::str_data_alloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
+    auto* out = static_cast<C*>(internals::str_data_alloc(static_cast<std::size_t>(n + 1) * sizeof(C)));
     if (!out) return Ref::adopt(PyErr_NoMemory());
     const C* s = static_cast<const C*>(PyUnicode_DATA(text));
     Py_ssize_t length = n;
@@ -301,7 +301,7 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
         if (m > static_cast<Py_ssize_t>(std::size(on_stack))) {
             pat = static_cast<C*>(PyMem_Malloc(static_cast<std::size_t>(m) * sizeof(C)));
             if (!pat) {
-                compat::str_data_free(out);
+                internals::str_data_free(out);
                 return Ref::adopt(PyErr_NoMemory());
             }
         }
@@ -317,7 +317,7 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
 }  // namespace
 
 Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
-    if (!compat::str_data_adoptable || !PyUnicode_Check(text) || !PyUnicode_Check(piece)) return {};
+    if (!internals::str_layout_writable || !PyUnicode_Check(text) || !PyUnicode_Check(piece)) return {};
     if (compat::unicode_ready(text) < 0 || compat::unicode_ready(piece) < 0) {
         PyErr_Clear();  // the general way meets the same failure and reports it
         return {};

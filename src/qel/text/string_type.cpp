@@ -25,7 +25,7 @@ bool constructs_like_str(PyTypeObject* type) {
 }
 
 Ref directly_made_str_type(const Call& call) {
-    if (!compat::str_data_adoptable) return {};
+    if (!internals::str_layout_writable) return {};
     Ref str = cached_global(str_global, call, names::str);
     if (!str) {
         PyErr_Clear();  // the general way looks it up again and reports it
@@ -37,8 +37,8 @@ Ref directly_made_str_type(const Call& call) {
     auto* type = reinterpret_cast<PyTypeObject*>(str.get());
     if (directly_made.hit(type)) return str;
     if (type == &PyUnicode_Type || !constructs_like_str(type) || type->tp_alloc != PyType_GenericAlloc) return {};
-    // Changing any of that (assigning __init__, say) gives the class a new version.
-    if (const unsigned int tag = compat::type_version(type)) directly_made = TypeSlot{type, tag};
+    // Changing any of that (assigning __init__, say) changes the class.
+    directly_made.remember(type);
     return str;
 }
 
@@ -236,11 +236,24 @@ bool removal_limit(PyObject* times, Py_ssize_t& limit) {
 /// The interpreter's str.replace, as its class holds it (borrowed: the
 /// built-in str type keeps it for the life of the process).
 PyObject* builtin_replace() {
-    static PyObject* descriptor = _PyType_Lookup(&PyUnicode_Type, replace_name.get());
+    static PyObject* descriptor = internals::type_lookup(&PyUnicode_Type, replace_name.get());
     return descriptor;
 }
 
-/// A class whose `replace` is str's own, at this version of the class.
+/// The C function behind str.replace, read off the method bound to a str
+/// (null if that can't be done).
+PyCFunction builtin_replace_function() {
+    static const PyCFunction function = [] {
+        Ref probe = Ref::adopt(PyUnicode_FromStringAndSize(nullptr, 0));
+        Ref bound = probe ? Ref::adopt(PyObject_GetAttr(probe.get(), replace_name.get())) : Ref();
+        const PyCFunction found = bound && PyCFunction_Check(bound.get()) ? PyCFunction_GET_FUNCTION(bound.get()) : nullptr;
+        PyErr_Clear();
+        return found;
+    }();
+    return function;
+}
+
+/// A class whose `replace` is str's own, while the class is unchanged.
 TypeSlot builtin_replace_class;
 
 /// Whether an instance of a class that uses the generic attribute protocol
@@ -260,17 +273,9 @@ bool has_no_own_replace(PyObject* self) {
         }
         return true;
     }
-#if PY_VERSION_HEX >= 0x030D0000
     // An instance whose attributes the interpreter keeps for it: any at all
-    // (or a dict made for them) and the general way decides.
-    if (type->tp_flags & Py_TPFLAGS_MANAGED_DICT) {
-        bool any = false;
-        PyObject_VisitManagedDict(
-            self, [](PyObject*, void* seen) { return *static_cast<bool*>(seen) = true, 1; }, &any);
-        return !any;
-    }
-#endif
-    return false;
+    // (or a dict made for them, or no way to tell) and the general way decides.
+    return compat::managed_attributes(self) == 0;
 }
 
 /// Whether `self.replace` is the interpreter's str.replace bound to `self`.
@@ -280,9 +285,9 @@ bool has_builtin_replace(PyObject* self) {
         // The class's `replace`, then the instance's own attributes (a method
         // is found on the class only when the instance has none of the name).
         bool from_class = builtin_replace_class.hit(type);
-        if (!from_class && builtin_replace() && _PyType_Lookup(type, replace_name.get()) == builtin_replace()) {
+        if (!from_class && builtin_replace() && internals::type_lookup(type, replace_name.get()) == builtin_replace()) {
             from_class = true;
-            if (const unsigned int tag = compat::type_version(type)) builtin_replace_class = TypeSlot{type, tag};
+            builtin_replace_class.remember(type);
         }
         if (from_class && has_no_own_replace(self)) return true;
     }
@@ -292,9 +297,7 @@ bool has_builtin_replace(PyObject* self) {
         return false;
     }
     return PyCFunction_Check(method.get()) && PyCFunction_GET_SELF(method.get()) == self &&
-           builtin_replace() && Py_TYPE(builtin_replace()) == &PyMethodDescr_Type &&
-           PyCFunction_GET_FUNCTION(method.get()) ==
-               reinterpret_cast<PyMethodDescrObject*>(builtin_replace())->d_method->ml_meth;
+           builtin_replace_function() && PyCFunction_GET_FUNCTION(method.get()) == builtin_replace_function();
 }
 
 Ref remove_impl(const Call& call) {

@@ -18,7 +18,7 @@ bool constructs_like_str(PyTypeObject* type);
 
 /// The module's current `str` when an instance of it can be made directly
 /// from characters instead of by calling it on a built-in str: a subclass of
-/// str with the default constructor (see compat::adopt_str_data). Otherwise
+/// str with the default constructor (see internals::adopt_str_data). Otherwise
 /// empty, with no error set.
 Ref directly_made_str_type(const Call& call);
 
