@@ -59,7 +59,7 @@ def build(python, venv):
     sh(python, "-m", "venv", venv)
     vpy = os.path.join(venv, "bin", "python")
     sh(vpy, "-m", "pip", "install", "-q", "--upgrade", "pip")
-    sh(vpy, "-m", "pip", "install", "-q", "scikit-build-core", "pytest", "hypothesis", "urllib3", "trustme")
+    sh(vpy, "-m", "pip", "install", "-q", "scikit-build-core", "pytest", "hypothesis", "urllib3", "trustme", "pyte")
     # The options also go in the environment, which a caller (CI) may already
     # use for CMake definitions of its own.
     env = dict(os.environ, SKBUILD_CMAKE_DEFINE="QEL_SANITIZE=ON;QEL_WERROR=ON")
