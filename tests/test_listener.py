@@ -588,6 +588,35 @@ report(content=t.read())
     assert r == {"content": "aaaBc"}
 
 
+def test_names_are_looked_up_when_used():
+    """`rd` is looked up for each draw, and a `str` whose metaclass has a
+    __call__ of its own converts every capture through that call."""
+    _, _, r = scenario("""
+draws = []
+def rd(a, b):
+    draws.append(a)
+    qel.rd = lambda a, b: 1
+    return 0
+real_rd, qel.rd = qel.rd, rd
+coloured = qel.str("abc").qe_addcolor()
+qel.rd = real_rd
+class M(type):
+    def __call__(cls, *args):
+        calls.append(args)
+        return type.__call__(cls, *(x.upper() for x in args))
+calls = []
+t = qel.terminal_listener()
+sys.stdout.write("a")
+real_str, qel.str = qel.str, M("U", (str,), {})
+sys.stdout.write("b")
+qel.str = real_str
+t.close()
+report(coloured=coloured, draws=draws, content=t.content, calls=calls)
+""")
+    assert r == {"coloured": "\x1b[31ma\x1b[32mb\x1b[32mc\x1b[0m", "draws": [0],
+                 "content": "aB", "calls": [["b"]]}
+
+
 def test_a_writer_writing_to_itself_ends_in_recursion_error():
     """A stream whose vanilla_write is the writer itself recurses without any
     Python frame in between; the call still ends in RecursionError. (It runs

@@ -251,6 +251,62 @@ def test_only_uses_the_char_comparison():
     assert S("xyz").qe_only(AlwaysEqual()) == 1
 
 
+# Methods are found on the object as Python finds them: a subclass's own
+# `replace` serves the removals and the display form, and the working text of
+# qe_rmcolor is an instance of the module's `str` as it is at that moment.
+class OwnReplace(S):
+    def replace(self, *args):
+        return "R"
+
+
+class OwnRemove(S):
+    def qe_remove(self, *args):
+        return S("X")
+
+
+def rmcolor_removing_once(s):
+    saved = S.qe_remove.__defaults__
+    S.qe_remove.__defaults__ = (1,)
+    try:
+        return s.qe_rmcolor()
+    finally:
+        S.qe_remove.__defaults__ = saved
+
+
+@pytest.mark.parametrize("str_type, make, call, expected", [
+    (S, OwnReplace, lambda s: s.qe_remove("\x1b[31m"), lambda text: "R"),
+    (S, OwnReplace, lambda s: s.qe_rmcolor(), lambda text: "R"),
+    (S, OwnReplace, repr, lambda text: '<QEL String type: "R">'),
+    (OwnRemove, S, lambda s: s.qe_rmcolor(), lambda text: "X"),
+    (OwnReplace, S, lambda s: s.qe_rmcolor(), lambda text: "R"),
+    (S, S, rmcolor_removing_once, lambda text: text.replace("\x1b[31m", "", 1)),
+])
+def test_methods_dispatch_as_python_does(str_type, make, call, expected, monkeypatch):
+    monkeypatch.setattr(qel, "str", str_type)
+    for text in ("a\x1b[31mb", "plain", "a\x1b[31mb" * 100):
+        assert call(make(text)) == expected(text)
+
+
+# The characters of a text are what iterating it gives, as a loop in Python sees them.
+class IterXY(S):
+    def __iter__(self):
+        return iter("XY")
+
+
+@pytest.mark.parametrize("call, expected", [
+    (lambda s: s.qe_only("a"), None),
+    (lambda s: s.qe_only(S("X")), None),
+    (lambda s: s.qe_goto_unicode(), "\\x58\\x59"),
+    (lambda s: s.qe_goto_unicode(0), "\\u0058\\u0059"),
+    (lambda s: s.qe_decode(), "XY"),
+    (lambda s: S.qe_goto_unicode(["a", "\u4e2d"]), "\\x61\\u4e2d"),
+])
+def test_characters_are_what_iterating_gives(call, expected, monkeypatch):
+    monkeypatch.setattr(qel, "rd", lambda a, b: 0)
+    assert IterXY("aa").qe_addcolor() == "\x1b[31mX\x1b[31mY\x1b[0m"
+    assert call(IterXY("aa")) == expected
+
+
 # Long texts cross the vector blocks the kernels work in: every control
 # character, the escaped ones, colour-code pieces, runs without escapes longer
 # than a vector, and one wide character that sets the string's width.

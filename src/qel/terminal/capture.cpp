@@ -27,9 +27,11 @@ namespace {
 
 /// Whether calling `str_type` on an exact built-in str gives a string with the
 /// same characters that adds to a str like the original: the module's own
-/// extended type, as long as nobody gave it a constructor or an addition.
+/// extended type, as long as nobody gave it a constructor or an addition. Its
+/// metaclass must be `type` itself, which nothing can change: another could
+/// have (or be given) a __call__ of its own.
 bool converts_exactly(PyObject* str_type) {
-    if (!PyType_Check(str_type)) return false;
+    if (Py_TYPE(str_type) != &PyType_Type) return false;
     auto* t = reinterpret_cast<PyTypeObject*>(str_type);
     if (!text::constructs_like_str(t)) return false;
     return t->tp_as_number == nullptr || t->tp_as_number->nb_add == nullptr;

@@ -73,14 +73,60 @@ Ref foreground_list(const Call& call) {
     return Ref::adopt(PyObject_GetAttr(ns.get(), fcolor_name.get()));
 }
 
+/// Whether iterating `self` gives its own characters: a str whose class
+/// keeps str's __iter__.
+bool iterates_as_str(PyObject* self) {
+    return PyUnicode_Check(self) && Py_TYPE(self)->tp_iter == PyUnicode_Type.tp_iter;
+}
+
+/// The interpreter's `ord` (borrowed: the builtins module keeps it).
+PyObject* builtin_ord() {
+    static PyObject* const ord = [] {
+        Ref builtins = Ref::adopt(PyImport_ImportModule("builtins"));
+        Ref found = builtins ? Ref::adopt(PyObject_GetAttrString(builtins.get(), "ord")) : Ref();
+        return found.release();  // kept for the life of the process
+    }();
+    return ord;
+}
+
+/// The characters of `self` as a loop in Python sees them: what iterating it
+/// gives, each read as `ord` reads it. A str that iterates as str is its own
+/// characters; anything else becomes a built-in str of those characters.
+Ref characters_of(PyObject* self) {
+    if (iterates_as_str(self)) return Ref::retain(self);
+    Ref items = Ref::adopt(PyObject_GetIter(self));
+    if (!items) return {};
+    PyObject* ord = builtin_ord();
+    if (!ord) return {};
+    std::u32string chars;
+    while (Ref item = Ref::adopt(PyIter_Next(items.get()))) {
+        if (PyUnicode_Check(item.get()) && PyUnicode_GET_LENGTH(item.get()) == 1) {
+            chars.push_back(PyUnicode_READ_CHAR(item.get(), 0));
+            continue;
+        }
+        // Anything else as `ord` takes it, or fails with its error.
+        Ref code = Ref::adopt(PyObject_CallOneArg(ord, item.get()));
+        if (!code) return {};
+        const long value = PyLong_AsLong(code.get());
+        if (value == -1 && PyErr_Occurred()) return {};
+        chars.push_back(static_cast<char32_t>(value));
+    }
+    if (PyErr_Occurred()) return {};
+    return Ref::adopt(PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, chars.data(), static_cast<Py_ssize_t>(chars.size())));
+}
+
 // ---- __repr__ -------------------------------------------------------------------
 
 constexpr const char* repr_doc = "自定义显示效果. Customize the display.";
 
+bool has_builtin_replace(PyObject* self);
+
 Ref repr_impl(const Call& call) {
     PyObject* self = call.arg(0);
-    if (PyUnicode_Check(self)) return escape_display(self, "<QEL String type: \"", "\">");
-    // Not a string: the replacements as method calls, whatever they do.
+    if (PyUnicode_Check(self) && has_builtin_replace(self))
+        return escape_display(self, "<QEL String type: \"", "\">");
+    // Not a string, or one with a `replace` of its own: the replacements as
+    // method calls, whatever they do, and the result formatted into the template.
     Ref text = Ref::retain(self);
     const char* pairs[][2] = {{"\\", "\\\\"}, {"\"", "\\\""}, {"\r", "\\r"},
                               {"\n", "\\n"},  {"\t", "\\t"},   {"\x1b", "\\33"}};
@@ -91,7 +137,10 @@ Ref repr_impl(const Call& call) {
         text = call_method(text.get(), replace_name, {from.get(), to.get()});
         if (!text) return {};
     }
-    return Ref::adopt(PyUnicode_FromFormat("<QEL String type: \"%S\">", text.get()));
+    Ref empty = empty_text();
+    Ref shown = empty ? Ref::adopt(PyObject_Format(text.get(), empty.get())) : Ref();
+    if (!shown) return {};
+    return Ref::adopt(PyUnicode_FromFormat("<QEL String type: \"%U\">", shown.get()));
 }
 
 const FunctionDef repr_def{"__repr__", {"self"}, repr_impl, repr_doc};
@@ -114,8 +163,6 @@ int append_piece(std::u32string& out, PyObject* piece, std::size_t index) {
 
 Ref addcolor_impl(const Call& call) {
     PyObject* self = call.arg(0);
-    Ref rd = call.global(names::rd);
-    if (!rd) return {};
     Ref zero = Ref::adopt(PyLong_FromLong(0)), six = Ref::adopt(PyLong_FromLong(6));
     if (!zero || !six) return {};
     Ref chars = Ref::adopt(PyObject_GetIter(self));
@@ -123,7 +170,10 @@ Ref addcolor_impl(const Call& call) {
     std::u32string out;
     std::size_t piece = 0;
     while (Ref ch = Ref::adopt(PyIter_Next(chars.get()))) {
-        // One draw per character, then the list as it is at that moment.
+        // One draw per character through `rd` and then the list, each as it
+        // is at that moment.
+        Ref rd = call.global(names::rd);
+        if (!rd) return {};
         PyObject* bounds[] = {zero.get(), six.get()};
         Ref index = Ref::adopt(PyObject_Vectorcall(rd.get(), bounds, 2, nullptr));
         if (!index) return {};
@@ -168,14 +218,11 @@ const FunctionDef decode_def{"qe_decode", {"self", "encoding"}, decode_impl,
 // ---- qe_goto_unicode ----------------------------------------------------------------
 
 Ref goto_unicode_impl(const Call& call) {
-    PyObject* self = call.arg(0);
     int ifx = PyObject_IsTrue(call.arg(1));
     if (ifx < 0) return {};
-    if (!PyUnicode_Check(self)) {
-        PyErr_Format(PyExc_TypeError, "ord() expected string of length 1, but %.200s found", Py_TYPE(self)->tp_name);
-        return {};
-    }
-    return wrap_str(call, unicode_escapes(self, ifx != 0));
+    Ref chars = characters_of(call.arg(0));
+    if (!chars) return {};
+    return wrap_str(call, unicode_escapes(chars.get(), ifx != 0));
 }
 
 const FunctionDef goto_unicode_def{
@@ -185,13 +232,15 @@ const FunctionDef goto_unicode_def{
 Ref goto_unicode_bytes(PyObject* self) {
     Ref method = Ref::adopt(PyObject_GetAttr(self, qe_goto_unicode_name.get()));
     if (!method) return {};
-    // Our own method on a real string: read the escapes without writing them out.
-    if (PyUnicode_Check(self) && is_bound_function(method.get(), self, &goto_unicode_def)) {
+    // Our own method: read the escapes without writing them out.
+    if (is_bound_function(method.get(), self, &goto_unicode_def)) {
         PyObject* defaults = function_defaults(PyMethod_GET_FUNCTION(method.get()));
         if (defaults && PyTuple_GET_SIZE(defaults) >= 1) {
             int ifx = PyObject_IsTrue(PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1));
             if (ifx < 0) return {};
-            return escaped_bytes(self, ifx != 0);
+            Ref chars = characters_of(self);
+            if (!chars) return {};
+            return escaped_bytes(chars.get(), ifx != 0);
         }
     }
     Ref escapes = Ref::adopt(PyObject_CallNoArgs(method.get()));
@@ -339,39 +388,75 @@ bool is_default_foreground(PyObject* list) {
     return true;
 }
 
-/// Whether `self.qe_remove` is this type's own method, so the removal can be done here.
+/// Whether `function` is this module's qe_remove with its default `times`
+/// still negative, so that calling it with one argument removes every
+/// occurrence.
+bool removes_every_occurrence(PyObject* function) {
+    if (!is_function(function, &remove_def)) return false;
+    PyObject* defaults = function_defaults(function);
+    if (!defaults || PyTuple_GET_SIZE(defaults) < 1) return false;
+    PyObject* times = PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1);
+    if (!PyLong_CheckExact(times)) return false;
+    int overflow = 0;
+    const long value = PyLong_AsLongAndOverflow(times, &overflow);
+    return overflow < 0 || (overflow == 0 && value < 0);
+}
+
+/// Whether `self.qe_remove` is this type's own method, removing every occurrence.
 bool has_own_remove(PyObject* self) {
     Ref method = Ref::adopt(PyObject_GetAttr(self, qe_remove_name.get()));
     if (!method) {
         PyErr_Clear();  // the defined path will raise it again
         return false;
     }
-    return is_bound_function(method.get(), self, &remove_def);
+    return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
+           removes_every_occurrence(PyMethod_GET_FUNCTION(method.get()));
 }
 
-/// Whether calling the module's `str` on a str makes an instance and does
+/// Whether a fresh instance of `type` (one with no attributes of its own)
+/// finds this module's qe_remove and str's own replace: the working text of
+/// every removal after the first is such an instance.
+bool removes_plainly(PyTypeObject* type) {
+    if (type->tp_getattro != PyObject_GenericGetAttr || !builtin_replace() ||
+        internals::type_lookup(type, replace_name.get()) != builtin_replace())
+        return false;
+    PyObject* remove = internals::type_lookup(type, qe_remove_name.get());
+    return remove && removes_every_occurrence(remove);
+}
+
+/// The module's `str` when calling it on a str makes an instance and does
 /// nothing else that can be seen (a class with the default str constructor),
 /// so that making one instance where the defined way makes one per removal
-/// and one more can't be told apart.
-bool str_made_unseen(const Call& call) {
+/// and one more can't be told apart; otherwise empty, with no error set.
+Ref str_made_unseen(const Call& call) {
     Ref str = call.global(names::str);
     if (!str) {
         PyErr_Clear();  // the defined way looks it up again and reports it
-        return false;
+        return {};
     }
-    return Py_TYPE(str.get()) == &PyType_Type && constructs_like_str(reinterpret_cast<PyTypeObject*>(str.get()));
+    if (Py_TYPE(str.get()) != &PyType_Type || !constructs_like_str(reinterpret_cast<PyTypeObject*>(str.get())))
+        return {};
+    return str;
+}
+
+/// Whether the one pass gives what the seven removals would: `self` removes
+/// plainly, and so does every working text after it, an instance of `type`.
+bool one_pass_allowed(PyObject* self, PyObject* type) {
+    return has_own_remove(self) && has_builtin_replace(self) && removes_plainly(reinterpret_cast<PyTypeObject*>(type));
 }
 
 Ref rmcolor_impl(const Call& call) {
     PyObject* self = call.arg(0);
     Ref fcolor = foreground_list(call);
     if (!fcolor) return {};
-    if (PyUnicode_Check(self) && is_default_foreground(fcolor.get()) && has_own_remove(self)) {
+    if (PyUnicode_Check(self) && is_default_foreground(fcolor.get())) {
         bool sequential = false;
         if (Ref type = directly_made_str_type(call)) {
-            Ref stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self, sequential);
-            if (stripped || !sequential) return stripped;
-        } else if (str_made_unseen(call)) {
+            if (one_pass_allowed(self, type.get())) {
+                Ref stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self, sequential);
+                if (stripped || !sequential) return stripped;
+            }
+        } else if (Ref unseen = str_made_unseen(call); unseen && one_pass_allowed(self, unseen.get())) {
             Ref stripped = strip_foreground_codes(self, sequential);
             if (stripped || !sequential) return wrap_str(call, stripped);
         }
@@ -399,7 +484,7 @@ Ref only_impl(const Call& call) {
     PyObject* ch = call.arg(1);
     int nonempty = PyObject_IsTrue(self);
     if (nonempty <= 0) return nonempty < 0 ? Ref() : none();
-    if (PyUnicode_Check(self) && (PyUnicode_CheckExact(ch) || Py_TYPE(ch)->tp_richcompare == PyUnicode_Type.tp_richcompare)) {
+    if (iterates_as_str(self) && (PyUnicode_CheckExact(ch) || Py_TYPE(ch)->tp_richcompare == PyUnicode_Type.tp_richcompare)) {
         // A string compares unequal to every character unless it is that one character.
         if (PyUnicode_GET_LENGTH(ch) != 1) return none();
         const Py_UCS4 c = PyUnicode_READ_CHAR(ch, 0);
