@@ -2,12 +2,13 @@
 // of the kernels that take pieces out of a text.
 #pragma once
 
-#include "text/simd.hpp"
+#include "simd/byte_masks.hpp"
+#include "simd/vector16.hpp"
 
 #include <cstring>
 #include <type_traits>
 
-namespace qel::text {
+namespace qel::simd {
 
 /// The index of the first `unit` in s[from:n], or n.
 template <class C>
@@ -29,24 +30,24 @@ inline Py_ssize_t find_unit(const C* s, Py_ssize_t from, Py_ssize_t n, C unit) {
     }
 }
 
-namespace copy_scan_detail {
+namespace copy_until_detail {
 
 /// copy_until's vector loop on 16-byte vectors, two at a time. True when it
 /// stopped at the unit.
 template <class C>
 inline bool copy_blocks(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w, C unit) {
-#if QEL_TEXT_SIMD
-    constexpr Py_ssize_t per = simd::lanes<C>;
+#if QEL_SIMD_SSE2
+    constexpr Py_ssize_t per = v16::lanes<C>;
     constexpr Py_ssize_t block = 2 * per;
-    const simd::Vec units = simd::splat<C>(unit);
+    const v16::Vec units = v16::splat<C>(unit);
     while (i + block <= n) {
-        const simd::Vec low = simd::load(s + i), high = simd::load(s + i + per);
-        simd::store(w, low);
-        simd::store(w + per, high);
-        const unsigned marked = simd::byte_mask(simd::equal<C>(low, units)) |
-                                simd::byte_mask(simd::equal<C>(high, units)) << 16;
+        const v16::Vec low = v16::load(s + i), high = v16::load(s + i + per);
+        v16::store(w, low);
+        v16::store(w + per, high);
+        const unsigned marked = v16::byte_mask(v16::equal<C>(low, units)) |
+                                v16::byte_mask(v16::equal<C>(high, units)) << 16;
         if (marked) {
-            const Py_ssize_t j = simd::first_unit<C>(marked);
+            const Py_ssize_t j = first_unit<C>(marked);
             w += j;
             i += j;
             return true;
@@ -60,7 +61,7 @@ inline bool copy_blocks(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w, C unit) 
     return false;
 }
 
-}  // namespace copy_scan_detail
+}  // namespace copy_until_detail
 
 /// Copies s[i:] to `w` up to the next `unit` (or the end), advancing both.
 ///
@@ -70,11 +71,11 @@ inline bool copy_blocks(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w, C unit) 
 /// the output has room for n units.
 template <class C>
 inline void copy_until(const C* s, Py_ssize_t& i, Py_ssize_t n, C*& w, C unit) {
-    if (copy_scan_detail::copy_blocks(s, i, n, w, unit)) return;
+    if (copy_until_detail::copy_blocks(s, i, n, w, unit)) return;
     const Py_ssize_t next = find_unit(s, i, n, unit);
     std::memcpy(w, s + i, static_cast<std::size_t>(next - i) * sizeof(C));
     w += next - i;
     i = next;
 }
 
-}  // namespace qel::text
+}  // namespace qel::simd

@@ -1,22 +1,16 @@
 // 64 characters of any width as 64 bytes, for comparing them with ASCII or
 // Latin-1 characters in one AVX-512 vector, and 32 as 32 bytes in an AVX2
 // one. Compiled for processors that have the instructions and chosen at run
-// time (simd::have_avx512, simd::have_avx2).
+// time (have_avx512, have_avx2).
 #pragma once
 
-#include "text/simd.hpp"
+#include "simd/isa.hpp"
 
 #include <cstdint>
 
-#if QEL_TEXT_AVX2
-namespace qel::text::simd512 {
-
-// GCC 12 takes the deliberately undefined vectors inside the narrowing
-// intrinsics for uninitialised variables.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#if QEL_SIMD_AVX
+QEL_SIMD_UNDEFINED_VECTORS_BEGIN
+namespace qel::simd::v64 {
 
 /// Every one of a stretch's 64 characters.
 inline constexpr std::uint64_t every_character = ~std::uint64_t{0};
@@ -66,16 +60,13 @@ QEL_AVX512 inline __m512i narrowed(const C* s, std::uint64_t present) {
     }
 }
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+}  // namespace qel::simd::v64
+QEL_SIMD_UNDEFINED_VECTORS_END
 
-}  // namespace qel::text::simd512
+namespace qel::simd::v32 {
 
-namespace qel::text::simd256 {
-
-/// The 32 characters at s as bytes, as simd512::narrowed has them, with
-/// 32-byte vectors (AVX2): each below 255 as itself, each from 255 up as 255.
+/// The 32 characters at s as bytes, as v64::narrowed has them, with 32-byte
+/// vectors (AVX2): each below 255 as itself, each from 255 up as 255.
 template <class C>
 QEL_AVX2 inline __m256i narrowed(const C* s) {
     const auto* p = reinterpret_cast<const __m256i*>(s);
@@ -98,5 +89,5 @@ QEL_AVX2 inline __m256i narrowed(const C* s) {
     }
 }
 
-}  // namespace qel::text::simd256
+}  // namespace qel::simd::v32
 #endif

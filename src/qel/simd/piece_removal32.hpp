@@ -1,0 +1,155 @@
+// Removing a piece 32 characters at a time (AVX2), for processors without
+// the AVX-512 instructions and for pieces with a unit from 255 up.
+#pragma once
+
+#include "simd/kept_stores.hpp"
+#include "simd/narrowed.hpp"
+#include "simd/piece_shape.hpp"
+#include "simd/progress.hpp"
+#include "simd/vector32.hpp"
+
+#include <array>
+#include <bit>
+#include <cstdint>
+#include <utility>
+
+#if QEL_SIMD_AVX
+namespace qel::simd::v32 {
+
+/// Bit j set where the pattern starts at p[j], for the 32 characters from p;
+/// reads p[0] to p[31 + m - 1]. The characters from each pattern unit's place
+/// on are loaded as they stand and compared whole with it.
+template <class C>
+QEL_AVX2 inline std::uint32_t whole_starts(const C* p, const __m256i* units, Py_ssize_t m) {
+    constexpr Py_ssize_t lanes = 32 / static_cast<Py_ssize_t>(sizeof(C));
+    // Any bit set where some unit differs: differ | (characters ^ unit).
+    __m256i differ[sizeof(C)];
+    for (std::size_t v = 0; v < sizeof(C); ++v) differ[v] = _mm256_setzero_si256();
+    for (Py_ssize_t k = 0; k < m; ++k)
+        for (std::size_t v = 0; v < sizeof(C); ++v)
+            differ[v] = _mm256_or_si256(differ[v], _mm256_xor_si256(load(p + v * lanes + k), units[k]));
+    const __m256i zero = _mm256_setzero_si256();
+    if constexpr (sizeof(C) == 1) {
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ[0], zero)));
+    } else if constexpr (sizeof(C) == 2) {
+        // Packed to bytes per 128-bit lane, then the lanes put in order.
+        const __m256i packed = _mm256_packs_epi16(_mm256_cmpeq_epi16(differ[0], zero), _mm256_cmpeq_epi16(differ[1], zero));
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_permute4x64_epi64(packed, 0xD8)));
+    } else {
+        std::uint32_t starts = 0;
+        for (std::size_t v = 0; v < 4; ++v) {
+            const __m256 equal = _mm256_castsi256_ps(_mm256_cmpeq_epi32(differ[v], zero));
+            starts |= static_cast<std::uint32_t>(_mm256_movemask_ps(equal)) << (8 * v);
+        }
+        return starts;
+    }
+}
+
+/// Where the piece starts among 32 characters, its characters compared whole
+/// (see whole_starts): any piece of up to 16 units. Reads 48 characters.
+template <class C>
+struct WholeStarts {
+    static constexpr Py_ssize_t reach = 32 + vector_pattern_max;
+    __m256i units[vector_pattern_max];
+    Py_ssize_t length;
+
+    QEL_AVX2 WholeStarts(const C* pat, Py_ssize_t m) : length(m) {
+        for (Py_ssize_t k = 0; k < m; ++k) units[k] = splat<C>(static_cast<unsigned>(pat[k]));
+    }
+
+    QEL_AVX2 std::uint32_t starts(const C* p) { return whole_starts(p, units, length); }
+};
+
+/// differ | (the 32 bytes from k on ^ units[k]) for k from K to M - 1, the
+/// bytes from k on taken out of `current` and `straddle` (its high lane and
+/// the next stretch's low one) by a shift of each lane.
+template <int K, int M>
+QEL_AVX2 inline __m256i differ_from(__m256i differ, __m256i current, __m256i straddle, const __m256i* units) {
+    if constexpr (K >= M) {
+        return differ;
+    } else {
+        const __m256i from_k = _mm256_alignr_epi8(straddle, current, K);
+        return differ_from<K + 1, M>(_mm256_or_si256(differ, _mm256_xor_si256(from_k, units[K])), current, straddle,
+                                     units);
+    }
+}
+
+/// Where a piece of M units, all below 255, starts among 32 characters, the
+/// characters compared as bytes (narrowed): about half the work of comparing
+/// them whole on four-byte text. Reads 64 characters. Called for one stretch
+/// after another, it narrows each stretch once, keeping the next one's bytes
+/// for the following call.
+template <class C, int M>
+struct NarrowedStarts {
+    static constexpr Py_ssize_t reach = 64, length = M;
+    __m256i units[M];
+    __m256i next = _mm256_setzero_si256();
+    const C* next_at = nullptr;
+
+    QEL_AVX2 NarrowedStarts(const C* pat, Py_ssize_t) {
+        for (int k = 0; k < M; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
+    }
+
+    QEL_AVX2 std::uint32_t starts(const C* p) {
+        const __m256i current = p == next_at ? next : narrowed(p);
+        next = narrowed(p + 32);
+        next_at = p + 32;
+        const __m256i straddle = _mm256_permute2x128_si256(current, next, 0x21);
+        const __m256i differ = differ_from<1, M>(_mm256_xor_si256(current, units[0]), current, straddle, units);
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+    }
+};
+
+/// v64::remove_blocks's work with 32-byte vectors (AVX2), in the same runs,
+/// 32 characters a stretch, `Starts` finding where the piece starts; the kept
+/// characters of each group of 8 are moved together from a table (see
+/// store_group). Stops where fewer than Starts::reach characters remain, so
+/// that every load stays inside the text.
+template <class C, class Starts>
+QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
+                                                Py_ssize_t limit, Progress<C> start) {
+    constexpr int run = 32;
+    constexpr Py_ssize_t stretch = 32;
+    Starts piece(pat, m);
+    const std::uint64_t span = (std::uint64_t{1} << piece.length) - 1;
+    auto [i, removed, w, carry] = start;  // by value, as in v64::take_out
+    std::uint32_t keeps[run];  // per stretch, the characters that stay
+    while (i + Starts::reach <= n) {
+        int stretches = 0;
+        Py_ssize_t found = 0;
+        for (Py_ssize_t at = i; stretches < run && at + Starts::reach <= n; ++stretches, at += stretch) {
+            const std::uint32_t starts = piece.starts(s + at);
+            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+            if (here > limit - removed - found) break;
+            found += here;
+            const std::uint64_t covered = starts * span | carry;
+            keeps[stretches] = ~static_cast<std::uint32_t>(covered);
+            carry = covered >> stretch;
+        }
+        for (int t = 0; t < stretches; ++t) {
+            const C* from = s + i + t * stretch;
+            for (int g = 0; g < 4; ++g) w = store_group(from + 8 * g, keeps[t] >> (8 * g) & 0xffu, w);
+        }
+        i += stretches * stretch;
+        removed += found;
+        if (stretches < run) break;  // near the end, or at the limit
+    }
+    return {i, removed, w, carry};
+}
+
+/// The remove_blocks for a piece of length m: compared as bytes where its
+/// units are all below 255 and it has at most 8 (compiled for each length),
+/// else whole.
+template <class C>
+auto remove_blocks_for(const C* pat, Py_ssize_t m) {
+    constexpr std::size_t narrowed_max = 8;
+    static constexpr auto by_length = []<std::size_t... M>(std::index_sequence<M...>) {
+        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1>>...};
+    }(std::make_index_sequence<narrowed_max>{});
+    if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m))
+        return by_length[static_cast<std::size_t>(m) - 1];
+    return &remove_blocks<C, WholeStarts<C>>;
+}
+
+}  // namespace qel::simd::v32
+#endif

@@ -1,0 +1,36 @@
+// What the vector kernels that remove a piece need to know of it: how long a
+// piece they compare whole, whether occurrences can overlap, whether its
+// units compare the same as bytes.
+#pragma once
+
+#include "core/compat.hpp"
+
+namespace qel::simd {
+
+/// The longest pattern the vector kernels compare whole.
+inline constexpr Py_ssize_t vector_pattern_max = 16;
+
+/// Whether two occurrences of the pattern can overlap: some proper prefix of
+/// it is also a suffix. When they can't, every occurrence is removed.
+/// (Compared unit by unit: the pattern is short here, and a call to memcmp
+/// per place cost more than the comparisons.)
+template <class C>
+bool can_overlap(const C* pat, Py_ssize_t m) {
+    for (Py_ssize_t k = 1; k < m; ++k) {
+        Py_ssize_t same = 0;
+        while (same < m - k && pat[same] == pat[k + same]) ++same;
+        if (same == m - k) return true;
+    }
+    return false;
+}
+
+/// Whether the pattern's units compare the same as bytes: every unit is
+/// below 255.
+template <class C>
+bool narrow_enough(const C* pat, Py_ssize_t m) {
+    for (Py_ssize_t k = 0; k < m; ++k)
+        if (pat[k] >= 255) return false;
+    return true;
+}
+
+}  // namespace qel::simd
