@@ -16,7 +16,7 @@ _WIDE = ["", "é", "中", "\U0001f600"]
 # Pieces of every length from 1 to 11 that can't overlap themselves, as the
 # vector kernels have a form for each length up to 8 and one for the rest.
 _PIECES = ["\x1b[0m", "a", "ab", "aa", "aba", "é", "中", "a中", "\U0001f600", "x" * 17, "ab" * 35, "\x1b[0m\x1b[0m", "\x1b[0",
-           "\x1b[31m", "\x1b[0;1m", "\x1b[1;31m", "\x1b[01;31m", "\x1b[38;5;196m"]
+           "\x1b[31m", "\x1b[0;1m", "\x1b[1;31m", "\x1b[01;31m", "\x1b[38;5;196m", "\x00m"]
 _FILL = ["a", "b", "x", " ", "\x1b", "[", "0", "m", "é", "中", "\U0001f600"]
 _LENGTHS = [0, 5, 63, 64, 65, 255, 256, 300, 1000, 5000]
 _LIMITS = [-1, 0, 1, 3, 10**6]

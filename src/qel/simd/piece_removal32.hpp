@@ -8,9 +8,11 @@
 #include "simd/progress.hpp"
 #include "simd/vector32.hpp"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #if QEL_SIMD_AVX
@@ -78,8 +80,9 @@ QEL_AVX2 inline __m256i differ_from(__m256i differ, __m256i current, __m256i str
 /// characters compared as bytes (narrowed): about half the work of comparing
 /// them whole on four-byte text. Reads 64 characters. Called for one stretch
 /// after another, it narrows each stretch once, keeping the next one's bytes
-/// for the following call.
-template <class C, int M>
+/// for the following call. Without a NUL in the piece, `clamped` is false
+/// and the narrowing is the cheaper one (see narrowed).
+template <class C, int M, bool clamped>
 struct NarrowedStarts {
     static constexpr Py_ssize_t reach = 64, length = M;
     __m256i units[M];
@@ -91,8 +94,8 @@ struct NarrowedStarts {
     }
 
     QEL_AVX2 std::uint32_t starts(const C* p) {
-        const __m256i current = p == next_at ? next : narrowed(p);
-        next = narrowed(p + 32);
+        const __m256i current = p == next_at ? next : narrowed<C, clamped>(p);
+        next = narrowed<C, clamped>(p + 32);
         next_at = p + 32;
         const __m256i straddle = _mm256_permute2x128_si256(current, next, 0x21);
         const __m256i differ = differ_from<1, M>(_mm256_xor_si256(current, units[0]), current, straddle, units);
@@ -126,9 +129,21 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
             keeps[stretches] = ~static_cast<std::uint32_t>(covered);
             carry = covered >> stretch;
         }
-        for (int t = 0; t < stretches; ++t) {
+        for (int t = 0; t < stretches;) {
             const C* from = s + i + t * stretch;
+            if (keeps[t] == ~std::uint32_t{0}) {
+                // Stretches kept whole, the usual case where the piece is
+                // rare: copied as one block, not moved group by group.
+                int whole = t + 1;
+                while (whole < stretches && keeps[whole] == ~std::uint32_t{0}) ++whole;
+                const auto units = static_cast<std::size_t>(whole - t) * stretch;
+                std::memcpy(w, from, units * sizeof(C));
+                w += units;
+                t = whole;
+                continue;
+            }
             for (int g = 0; g < 4; ++g) w = store_group(from + 8 * g, keeps[t] >> (8 * g) & 0xffu, w);
+            ++t;
         }
         i += stretches * stretch;
         removed += found;
@@ -138,16 +153,21 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
 }
 
 /// The remove_blocks for a piece of length m: compared as bytes where its
-/// units are all below 255 and it has at most 8 (compiled for each length),
-/// else whole.
+/// units are all below 255 and it has at most 8 (compiled for each length,
+/// with and without a NUL in it), else whole.
 template <class C>
 auto remove_blocks_for(const C* pat, Py_ssize_t m) {
     constexpr std::size_t narrowed_max = 8;
-    static constexpr auto by_length = []<std::size_t... M>(std::index_sequence<M...>) {
-        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1>>...};
+    static constexpr auto clamped = []<std::size_t... M>(std::index_sequence<M...>) {
+        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, true>>...};
     }(std::make_index_sequence<narrowed_max>{});
-    if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m))
-        return by_length[static_cast<std::size_t>(m) - 1];
+    static constexpr auto unclamped = []<std::size_t... M>(std::index_sequence<M...>) {
+        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, false>>...};
+    }(std::make_index_sequence<narrowed_max>{});
+    if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m)) {
+        const bool has_nul = std::find(pat, pat + m, C(0)) != pat + m;
+        return (has_nul ? clamped : unclamped)[static_cast<std::size_t>(m) - 1];
+    }
     return &remove_blocks<C, WholeStarts<C>>;
 }
 
