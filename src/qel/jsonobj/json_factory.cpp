@@ -1,10 +1,10 @@
 // `json`: the factory that makes Json objects from a JSON text or a dict. The
 // class exists only to be instantiated once; the module keeps the instance.
+#include "core/names.hpp"
 #include "jsonobj/jsonobj.hpp"
 #include "jsonobj/factory.hpp"
 #include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
-#include "module/names.hpp"
 #include "text/text.hpp"
 
 namespace qel::jsonobj {

@@ -1,6 +1,6 @@
 #include "terminal/argument_report.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 namespace qel::terminal {
 namespace {

@@ -9,10 +9,10 @@
 // assignment.
 #include "terminal/capture.hpp"
 
-#include "module/names.hpp"
+#include "core/lookup_cache.hpp"
+#include "core/names.hpp"
 #include "terminal/content_reserve.hpp"
 #include "text/text.hpp"
-#include "core/lookup_cache.hpp"
 
 #include <array>
 #include <cstring>

@@ -1,9 +1,9 @@
 // terminal_listener: an open listener sits in the class-wide registry
 // `terminal_listener.listeners`; the writers append to every one in it.
-#include "module/names.hpp"
+#include "core/lookup_cache.hpp"
+#include "core/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/content_reserve.hpp"
-#include "core/lookup_cache.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
 #include "text/escape.hpp"

@@ -1,5 +1,5 @@
 // colorful_ps: the interactive prompts in bold, each character in a random colour.
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "terminal/terminal.hpp"
 #include "text/colors.hpp"
 

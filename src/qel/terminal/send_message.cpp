@@ -1,5 +1,5 @@
 // qel_send_message: the module's one-line notice format, on standard error.
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
 #include "text/colors.hpp"

@@ -1,7 +1,7 @@
 // The standard error writer: every text reaches the stream in bold red and is
 // captured, wrapped the same way, by every open listener.
 #include "core/klass.hpp"
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/string_pool.hpp"

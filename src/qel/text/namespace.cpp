@@ -1,5 +1,5 @@
 // `__string__`: a plain namespace class holding the colour lists and renderers.
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "text/colors.hpp"
 #include "text/renderers.hpp"
 #include "text/text.hpp"

@@ -4,7 +4,7 @@
 // for a bad argument.
 #include "text/renderers.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "terminal/argument_report.hpp"
 #include "text/glyphs.hpp"
 

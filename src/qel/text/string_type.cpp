@@ -2,7 +2,7 @@
 // seven qe_ methods.
 #include "core/klass.hpp"
 #include "core/lookup_cache.hpp"
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "text/color_strip.hpp"
 #include "text/colors.hpp"
 #include "text/escape.hpp"

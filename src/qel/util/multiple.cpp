@@ -4,7 +4,7 @@
 #include "terminal/argument_report.hpp"
 #include "util/util.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 namespace qel::util {
 namespace {

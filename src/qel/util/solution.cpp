@@ -15,7 +15,7 @@
 #include "util/util.hpp"
 
 #include "core/klass.hpp"
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 #include <bit>
 #include <cmath>
