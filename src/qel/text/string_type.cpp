@@ -1,10 +1,10 @@
 // The extended `str`: the interpreter's str with a readable repr and the
 // seven qe_ methods.
+#include "core/colors.hpp"
 #include "core/klass.hpp"
 #include "core/lookup_cache.hpp"
 #include "core/names.hpp"
 #include "text/color_strip.hpp"
-#include "text/colors.hpp"
 #include "text/escape.hpp"
 #include "text/removal.hpp"
 #include "text/text.hpp"
