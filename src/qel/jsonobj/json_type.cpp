@@ -5,7 +5,6 @@
 #include "jsonobj/factory.hpp"
 #include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
-#include "text/text.hpp"
 
 namespace qel::jsonobj {
 namespace {
