@@ -12,6 +12,7 @@
 #include "core/lookup_cache.hpp"
 #include "core/names.hpp"
 #include "core/str_wrapping.hpp"
+#include "simd/isa.hpp"  // QEL_NOINLINE
 #include "terminal/content_reserve.hpp"
 
 #include <array>
