@@ -1,5 +1,6 @@
 // terminal_listener: an open listener sits in the class-wide registry
 // `terminal_listener.listeners`; the writers append to every one in it.
+#include "core/display_form.hpp"
 #include "core/lookup_cache.hpp"
 #include "core/names.hpp"
 #include "core/str_wrapping.hpp"
@@ -7,7 +8,6 @@
 #include "terminal/content_reserve.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
-#include "text/escape.hpp"
 
 #include <string>
 
@@ -109,7 +109,7 @@ Ref str_impl(const Call& call) {
     if (count < 0) return {};
     if (PyUnicode_CheckExact(content.get())) {
         const std::string head = "<QEL Terminal listener object read " + std::to_string(count) + " characters: \"";
-        return wrap_str(call, text::escape_display(content.get(), head, "\">"));
+        return wrap_str(call, escape_display(content.get(), head, "\">"));
     }
     // Anything else: the six replacements as its own method calls, then str.format.
     const char* pairs[][2] = {{"\\", "\\\\"}, {"\"", "\\\""}, {"\r", "\\r"},

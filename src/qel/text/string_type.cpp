@@ -1,6 +1,7 @@
 // The extended `str`: the interpreter's str with a readable repr and the
 // seven qe_ methods.
 #include "core/colors.hpp"
+#include "core/display_form.hpp"
 #include "core/klass.hpp"
 #include "core/lookup_cache.hpp"
 #include "core/names.hpp"
