@@ -16,19 +16,6 @@ static inline PyObject* Py_NewRef(PyObject* o) { Py_INCREF(o); return o; }
 static inline PyObject* Py_XNewRef(PyObject* o) { Py_XINCREF(o); return o; }
 #endif
 
-/// Keeps a function out of its callers, so that a short fast path in front
-/// of it stays free of the slow path's register saves. The portable build
-/// uses no compiler extension and leaves the choice to the compiler.
-#if defined(QEL_FORCE_FALLBACKS)
-#define QEL_NOINLINE
-#elif defined(__GNUC__) || defined(__clang__)
-#define QEL_NOINLINE __attribute__((noinline))
-#elif defined(_MSC_VER)
-#define QEL_NOINLINE __declspec(noinline)
-#else
-#define QEL_NOINLINE
-#endif
-
 namespace qel::compat {
 
 /// Argument-error texts name the function by its original __name__ up to 3.9

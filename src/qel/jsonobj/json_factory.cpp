@@ -1,11 +1,11 @@
 // `json`: the factory that makes Json objects from a JSON text or a dict. The
 // class exists only to be instantiated once; the module keeps the instance.
+#include "core/names.hpp"
+#include "core/str_wrapping.hpp"
 #include "jsonobj/jsonobj.hpp"
 #include "jsonobj/factory.hpp"
 #include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
-#include "module/names.hpp"
-#include "text/text.hpp"
 
 namespace qel::jsonobj {
 namespace {
@@ -32,7 +32,7 @@ Ref refuse(const Call& call, PyObject* type) {
     Ref name = Ref::adopt(PyObject_GetAttr(type, type_name_attribute.get()));
     Ref head = percent("qel.json() argument must be a string or a dict, not %r\n", name.get());
     if (!head) return {};
-    Ref text = text::wrap_str(call, Ref::retain(type));
+    Ref text = wrap_str(call, Ref::retain(type));
     if (!text) return {};
     Ref coloured = Ref::adopt(PyObject_CallMethodNoArgs(text.get(), qe_addcolor_name.get()));
     if (!coloured) return {};

@@ -1,11 +1,10 @@
 // `Json`: a dict that holds JSON data, merged with `+` and trimmed with `-`.
 // Everything its own methods put in has been through the json round trip.
+#include "core/names.hpp"
 #include "jsonobj/jsonobj.hpp"
 #include "jsonobj/factory.hpp"
 #include "jsonobj/normalise.hpp"
 #include "jsonobj/raise.hpp"
-#include "module/names.hpp"
-#include "text/text.hpp"
 
 namespace qel::jsonobj {
 namespace {

@@ -1,8 +1,8 @@
 #include "jsonobj/normalise.hpp"
 
 #include "core/internals.hpp"
+#include "core/names.hpp"
 #include "jsonobj/plain_tree.hpp"
-#include "module/names.hpp"
 
 #include <algorithm>
 #include <initializer_list>

@@ -1,8 +1,8 @@
 // Console colour: a Windows console prints escape sequences literally unless
 // the output handle's mode asks it to interpret them.
+#include "core/names.hpp"
 #include "module/frame.hpp"
 #include "module/import_from.hpp"
-#include "module/names.hpp"
 #include "module/startup.hpp"
 
 namespace qel::startup {

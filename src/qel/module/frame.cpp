@@ -1,8 +1,8 @@
 #include "module/frame.hpp"
 
 #include "core/klass.hpp"
+#include "core/names.hpp"
 #include "module/import_from.hpp"
-#include "module/names.hpp"
 
 namespace qel::frame {
 

@@ -2,8 +2,8 @@
 // the latest version number; whatever goes wrong there (no urllib3, no network,
 // an error page, even Ctrl-C) must not stop the import, so it ends in a
 // one-line failure notice instead.
+#include "core/names.hpp"
 #include "module/import_from.hpp"
-#include "module/names.hpp"
 #include "module/startup.hpp"
 
 #include <string>

@@ -2,7 +2,7 @@
 // byte, as byte_mask gives them) as units of a string width.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 #include <bit>
 

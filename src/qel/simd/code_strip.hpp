@@ -2,7 +2,7 @@
 // 1 2 3 4 5 6 8) out of a text, on raw units of one width.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 namespace qel::simd {
 

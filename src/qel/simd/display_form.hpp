@@ -3,7 +3,7 @@
 // escaped; ESC shown as "\33".
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 namespace qel::simd {
 

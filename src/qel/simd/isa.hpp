@@ -16,7 +16,21 @@
 // only the kernels' plain loops.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
+
+/// Keeps a function out of its callers, so that a short fast path in front
+/// of it stays free of the slow path's register saves. The portable build
+/// uses no compiler extension and leaves the choice to the compiler. Here,
+/// with the other compiler tests, for the rest of the module as well.
+#if defined(QEL_FORCE_FALLBACKS)
+#define QEL_NOINLINE
+#elif defined(__GNUC__) || defined(__clang__)
+#define QEL_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define QEL_NOINLINE __declspec(noinline)
+#else
+#define QEL_NOINLINE
+#endif
 
 #if !defined(QEL_FORCE_FALLBACKS) && (defined(__x86_64__) || defined(_M_X64) || defined(_M_AMD64))
 #include <emmintrin.h>

@@ -2,7 +2,7 @@
 // width.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 namespace qel::simd {
 

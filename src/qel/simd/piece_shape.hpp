@@ -3,7 +3,7 @@
 // units compare the same as bytes.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 namespace qel::simd {
 

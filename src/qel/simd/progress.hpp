@@ -2,7 +2,7 @@
 // plain loop that finishes the text.
 #pragma once
 
-#include "core/compat.hpp"
+#include "simd/python_types.hpp"
 
 #include <cstdint>
 

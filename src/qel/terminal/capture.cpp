@@ -9,10 +9,11 @@
 // assignment.
 #include "terminal/capture.hpp"
 
-#include "module/names.hpp"
-#include "terminal/content_reserve.hpp"
-#include "text/text.hpp"
 #include "core/lookup_cache.hpp"
+#include "core/names.hpp"
+#include "core/str_wrapping.hpp"
+#include "simd/isa.hpp"  // QEL_NOINLINE
+#include "terminal/content_reserve.hpp"
 
 #include <array>
 #include <cstring>
@@ -33,7 +34,7 @@ namespace {
 bool converts_exactly(PyObject* str_type) {
     if (Py_TYPE(str_type) != &PyType_Type) return false;
     auto* t = reinterpret_cast<PyTypeObject*>(str_type);
-    if (!text::constructs_like_str(t)) return false;
+    if (!constructs_like_str(t)) return false;
     return t->tp_as_number == nullptr || t->tp_as_number->nb_add == nullptr;
 }
 

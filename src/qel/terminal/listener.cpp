@@ -1,13 +1,13 @@
 // terminal_listener: an open listener sits in the class-wide registry
 // `terminal_listener.listeners`; the writers append to every one in it.
-#include "module/names.hpp"
+#include "core/display_form.hpp"
+#include "core/lookup_cache.hpp"
+#include "core/names.hpp"
+#include "core/str_wrapping.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/content_reserve.hpp"
-#include "core/lookup_cache.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
-#include "text/escape.hpp"
-#include "text/text.hpp"
 
 #include <string>
 
@@ -73,7 +73,7 @@ Ref init_impl(const Call& call) {
 
 // ---- read, close, __del__ ---------------------------------------------------------
 
-Ref read_impl(const Call& call) { return text::wrap_str(call, content_of(call.arg(0))); }
+Ref read_impl(const Call& call) { return wrap_str(call, content_of(call.arg(0))); }
 
 Ref close_impl(const Call& call) {
     PyObject* self = call.arg(0);
@@ -109,7 +109,7 @@ Ref str_impl(const Call& call) {
     if (count < 0) return {};
     if (PyUnicode_CheckExact(content.get())) {
         const std::string head = "<QEL Terminal listener object read " + std::to_string(count) + " characters: \"";
-        return text::wrap_str(call, text::escape_display(content.get(), head, "\">"));
+        return wrap_str(call, escape_display(content.get(), head, "\">"));
     }
     // Anything else: the six replacements as its own method calls, then str.format.
     const char* pairs[][2] = {{"\\", "\\\\"}, {"\"", "\\\""}, {"\r", "\\r"},
@@ -127,7 +127,7 @@ Ref str_impl(const Call& call) {
     Ref n = Ref::adopt(PyLong_FromSsize_t(count));
     if (!templ || !n) return {};
     PyObject* args[3] = {templ.get(), n.get(), text.get()};
-    return text::wrap_str(call, Ref::adopt(PyObject_VectorcallMethod(format_name.get(), args, 3, nullptr)));
+    return wrap_str(call, Ref::adopt(PyObject_VectorcallMethod(format_name.get(), args, 3, nullptr)));
 }
 
 Ref repr_impl(const Call& call) {
@@ -135,8 +135,8 @@ Ref repr_impl(const Call& call) {
     if (!content) return {};
     const Py_ssize_t count = PyObject_Size(content.get());
     if (count < 0) return {};
-    return text::wrap_str(call, Ref::adopt(PyUnicode_FromFormat(
-                                    "<QEL Terminal listener object read %zd characters>", count)));
+    return wrap_str(call, Ref::adopt(PyUnicode_FromFormat(
+                              "<QEL Terminal listener object read %zd characters>", count)));
 }
 
 const FunctionDef init_def{"__init__", {"self", "log"}, init_impl, "创建监听事件. Create a listen event."};

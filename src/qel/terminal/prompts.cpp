@@ -1,7 +1,7 @@
 // colorful_ps: the interactive prompts in bold, each character in a random colour.
-#include "module/names.hpp"
+#include "core/colors.hpp"
+#include "core/names.hpp"
 #include "terminal/terminal.hpp"
-#include "text/colors.hpp"
 
 namespace qel::terminal {
 namespace {

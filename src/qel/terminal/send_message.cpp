@@ -1,8 +1,8 @@
 // qel_send_message: the module's one-line notice format, on standard error.
-#include "module/names.hpp"
+#include "core/colors.hpp"
+#include "core/names.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/terminal.hpp"
-#include "text/colors.hpp"
 
 namespace qel::terminal {
 namespace {

@@ -1,12 +1,12 @@
 // The standard error writer: every text reaches the stream in bold red and is
 // captured, wrapped the same way, by every open listener.
+#include "core/colors.hpp"
 #include "core/klass.hpp"
-#include "module/names.hpp"
+#include "core/names.hpp"
 #include "terminal/capture.hpp"
 #include "terminal/stream.hpp"
 #include "terminal/string_pool.hpp"
 #include "terminal/terminal.hpp"
-#include "text/colors.hpp"
 
 #include <cstring>
 #include <string_view>

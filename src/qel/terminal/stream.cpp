@@ -1,7 +1,7 @@
 #include "terminal/stream.hpp"
 
-#include "module/names.hpp"
 #include "core/lookup_cache.hpp"
+#include "core/names.hpp"
 
 namespace qel::terminal {
 

@@ -1,16 +1,9 @@
-// Text transformations shared by the string type and the terminal listener.
+// Text transformations of the string type's qe_ methods.
 #pragma once
 
 #include "core/ref.hpp"
 
-#include <string_view>
-
 namespace qel::text {
-
-/// prefix + `text` in its escape display form + suffix, as a built-in str:
-/// backslash doubled; double quote, CR, LF and tab escaped; ESC shown as "\33".
-/// `text` must be a str; prefix and suffix are ASCII.
-Ref escape_display(PyObject* text, std::string_view prefix, std::string_view suffix);
 
 /// Each character as "\xhh" / "\u0hhh" / "\uhhhh" (up to six digits); with
 /// `ifx` false the two-digit forms become "\u00hh". ASCII result, built-in str.

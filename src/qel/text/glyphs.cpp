@@ -1,7 +1,7 @@
 // The one drawing routine shared by every renderer.
 #include "text/glyphs.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 namespace qel::text {
 

@@ -1,6 +1,6 @@
 // `__string__`: a plain namespace class holding the colour lists and renderers.
-#include "module/names.hpp"
-#include "text/colors.hpp"
+#include "core/colors.hpp"
+#include "core/names.hpp"
 #include "text/renderers.hpp"
 #include "text/text.hpp"
 

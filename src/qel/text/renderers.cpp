@@ -4,8 +4,8 @@
 // for a bad argument.
 #include "text/renderers.hpp"
 
-#include "module/names.hpp"
-#include "terminal/argument_report.hpp"
+#include "core/argument_report.hpp"
+#include "core/names.hpp"
 #include "text/glyphs.hpp"
 
 namespace qel::text {
@@ -55,7 +55,7 @@ Ref render(const Call& call, const Glyph& glyph, const char* bad_argument_messag
     int bad = is_bad(call, value);
     if (bad < 0) return {};
     if (bad) {
-        if (terminal::report_argument(call, "Str = %s, Type = %s", value, bad_argument_message) < 0) return {};
+        if (report_argument(call, "Str = %s, Type = %s", value, bad_argument_message) < 0) return {};
         return none();
     }
 

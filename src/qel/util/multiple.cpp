@@ -1,10 +1,10 @@
 // `multiple`: the multiples of `num` from `min` to `max`, both included, in
 // ascending order. It steps from the first multiple instead of testing every
 // integer of the range, so its time follows the number of multiples.
-#include "terminal/argument_report.hpp"
+#include "core/argument_report.hpp"
 #include "util/util.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 namespace qel::util {
 namespace {
@@ -105,15 +105,15 @@ Ref multiple_impl(const Call& call) {
     // Every argument is checked, so one call reports all that are wrong.
     bool valid = true;
     if (!PyLong_CheckExact(num)) {
-        if (terminal::report_argument(call, num_report, num, num_message) < 0) return {};
+        if (report_argument(call, num_report, num, num_message) < 0) return {};
         valid = false;
     }
     if (!PyLong_CheckExact(max)) {
-        if (terminal::report_argument(call, max_report, max, max_message) < 0) return {};
+        if (report_argument(call, max_report, max, max_message) < 0) return {};
         valid = false;
     }
     if (!PyLong_CheckExact(min)) {
-        if (terminal::report_argument(call, min_report, min, min_message) < 0) return {};
+        if (report_argument(call, min_report, min, min_message) < 0) return {};
         return none();
     }
     if (!valid) return none();

@@ -1,10 +1,10 @@
 // `rdletters`: a random string of Latin letters, one draw of `rd(0, 25)` per
 // letter from the interpreter's shared generator, so seeding `random`
 // reproduces it.
-#include "terminal/argument_report.hpp"
+#include "core/argument_report.hpp"
 #include "util/util.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 namespace qel::util {
 namespace {
@@ -90,14 +90,14 @@ Ref rdletters_impl(const Call& call) {
     PyObject* up = call.arg(1);
     bool valid = true;
     if (!PyLong_CheckExact(lt)) {
-        if (terminal::report_argument(call, lt_report, lt, lt_message) < 0) return {};
+        if (report_argument(call, lt_report, lt, lt_message) < 0) return {};
         valid = false;
     }
     int wrong_up = compare(up, 1, Py_NE);
     if (wrong_up > 0) wrong_up = compare(up, 0, Py_NE);
     if (wrong_up < 0) return {};
     if (wrong_up) {
-        if (terminal::report_argument(call, up_report, up, up_message) < 0) return {};
+        if (report_argument(call, up_report, up, up_message) < 0) return {};
         return none();
     }
     if (!valid) return none();

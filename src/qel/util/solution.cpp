@@ -11,11 +11,11 @@
 //    (its rounding and its OverflowError); what follows is a float that only
 //    halves exactly while it is 2**53 or more (it is even there) and then
 //    runs exactly again, so its count is read off its binary digits.
-#include "terminal/argument_report.hpp"
+#include "core/argument_report.hpp"
 #include "util/util.hpp"
 
 #include "core/klass.hpp"
-#include "module/names.hpp"
+#include "core/names.hpp"
 
 #include <bit>
 #include <cmath>
@@ -59,7 +59,7 @@ long long float_steps(double value) {
 }
 
 Ref refuse(const Call& call, PyObject* num, const char* message) {
-    if (terminal::report_argument(call, num_report, num, message) < 0) return {};
+    if (report_argument(call, num_report, num, message) < 0) return {};
     return none();
 }
 

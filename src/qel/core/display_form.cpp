@@ -2,13 +2,13 @@
 // doubled; double quote, CR, LF and tab escaped; ESC shown as "\33". Written
 // in one pass into room for the longest form, or for long texts measured
 // first (both passes in simd/display_form.cpp).
-#include "text/escape.hpp"
+#include "core/display_form.hpp"
 
 #include "simd/display_form.hpp"
 
 #include <string_view>
 
-namespace qel::text {
+namespace qel {
 namespace {
 
 template <class C>
@@ -53,4 +53,4 @@ Ref escape_display(PyObject* text, std::string_view prefix, std::string_view suf
     }
 }
 
-}  // namespace qel::text
+}  // namespace qel

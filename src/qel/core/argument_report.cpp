@@ -1,8 +1,8 @@
-#include "terminal/argument_report.hpp"
+#include "core/argument_report.hpp"
 
-#include "module/names.hpp"
+#include "core/names.hpp"
 
-namespace qel::terminal {
+namespace qel {
 namespace {
 
 Name dunder_name{"__name__"};
@@ -37,4 +37,4 @@ int report_argument(const Call& call, const char* first, PyObject* value, const 
     return send(call, [&] { return Ref::adopt(PyUnicode_FromString(red)); });
 }
 
-}  // namespace qel::terminal
+}  // namespace qel
