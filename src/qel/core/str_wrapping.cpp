@@ -7,7 +7,7 @@ namespace qel {
 
 namespace {
 DictSlot str_global;       // the module's `str`
-TypeSlot directly_made;    // a class found fit, at this version of it
+TypeSlot directly_made;    // a class found fit, while it is unchanged
 }  // namespace
 
 bool constructs_like_str(PyTypeObject* type) {

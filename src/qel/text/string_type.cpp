@@ -362,11 +362,8 @@ bool removes_every_occurrence(PyObject* function) {
     if (!is_function(function, &remove_def)) return false;
     PyObject* defaults = function_defaults(function);
     if (!defaults || PyTuple_GET_SIZE(defaults) < 1) return false;
-    PyObject* times = PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1);
-    if (!PyLong_CheckExact(times)) return false;
-    int overflow = 0;
-    const long value = PyLong_AsLongAndOverflow(times, &overflow);
-    return overflow < 0 || (overflow == 0 && value < 0);
+    Py_ssize_t limit = 0;
+    return removal_limit(PyTuple_GET_ITEM(defaults, PyTuple_GET_SIZE(defaults) - 1), limit) && limit < 0;
 }
 
 /// Whether `self.qe_remove` is this type's own method, removing every occurrence.
@@ -376,7 +373,7 @@ bool has_own_remove(PyObject* self) {
         PyErr_Clear();  // the defined path will raise it again
         return false;
     }
-    return PyMethod_Check(method.get()) && PyMethod_GET_SELF(method.get()) == self &&
+    return is_bound_function(method.get(), self, &remove_def) &&
            removes_every_occurrence(PyMethod_GET_FUNCTION(method.get()));
 }
 
