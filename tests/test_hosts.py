@@ -4,9 +4,10 @@ The interactive interpreter is driven through a pseudo-terminal, as a person
 types at it, and its output is drawn by a terminal emulator: the test reads the
 screen, since a shell may re-encode escape sequences (3.15's new shell redraws
 the prompt cell by cell) without changing what a person sees. IPython's
-terminal shell, pytest's own capture, redirected output and the logging module
-each run in a fresh process, and the tests compare the bytes that reach the
-file or pipe with what a listener recorded.
+terminal shell runs on a pseudo-terminal too, and a Jupyter kernel is driven
+through jupyter_client. pytest's own capture, redirected output and the
+logging module each run in a fresh process, and the tests compare the bytes
+that reach the file or pipe with what a listener recorded.
 """
 import os
 import random
@@ -163,53 +164,56 @@ def test_interactive_interpreter_on_a_terminal(tmp_path, repl_env):
     assert rows[first:first + len(shown)] == shown
 
 
-IPYTHON_SESSION = """\
-t = qel.terminal_listener()
-print("inside")
-40 + 2
-qel.qel_send_message("note")
-1/0
-t.close()
-_ = open({path!r}, "w", encoding="utf-8").write(t.read())
-"""
+IPYTHON_CELLS = [
+    "t = qel.terminal_listener()",
+    'print("inside")',
+    "40 + 2",
+    'qel.qel_send_message("note")',
+    "1/0",
+    "t.close()",
+    # What IPython recorded of the streams, cell by cell (from IPython 9 on).
+    "h = getattr(get_ipython().history_manager, 'outputs', {})",
+    "rec = [s for n in sorted(h) for o in h[n] if o.output_type.endswith('_stream') for s in o.bundle['stream']]",
+    "_ = open({path!r}, 'w', encoding='utf-8').write(json.dumps([t.read(), rec]))",
+    "exit",
+]
 
 
 @pytest.mark.parametrize("where", ["startup-file", "cell"])
 def test_ipython_terminal_shell(tmp_path, where):
+    # IPython 9 gives each cell a recorder of the streams and takes it away
+    # again when the cell ends, with whatever the cell installed; an import
+    # typed in a cell must still hook the cells after it.
     pytest.importorskip("IPython")
-    from IPython.core.interactiveshell import InteractiveShell
+    import json
 
-    captured = tmp_path / "captured.txt"
-    session = IPYTHON_SESSION.format(path=str(captured))
-    argv = [sys.executable, "-m", "IPython", "--simple-prompt", "--quick", "--no-banner",
-            "--colors=NoColor", "--HistoryManager.enabled=False"]
+    result = tmp_path / "result.json"
+    cells = [cell.replace("{path!r}", repr(str(result))) for cell in IPYTHON_CELLS]
+    argv = [sys.executable, "-m", "IPython", "--quick", "--no-banner", "--colors=NoColor",
+            "--HistoryManager.hist_file=:memory:"]
     if where == "startup-file":
-        (tmp_path / "start.py").write_text("import qel\n", encoding="utf-8")
+        (tmp_path / "start.py").write_text("import qel, json\n", encoding="utf-8")
         argv += ["-i", str(tmp_path / "start.py")]
     else:
-        session = "import qel\n" + session
-    proc = subprocess.run(argv, input=session.encode(), capture_output=True, env=child_env(),
-                          cwd=tmp_path, timeout=120)
-    assert proc.returncode == 0, proc.stderr.decode("utf-8", "replace")
-    out = proc.stdout.decode("utf-8")
-    content = captured.read_text(encoding="utf-8")
+        cells.insert(0, "import qel, json")
+    shell = Terminal(argv, child_env(), tmp_path)
+    shell.settle(quiet=1.0)
+    shell.type(*cells)
+    out = shell.finish().decode("utf-8")
+    content, recorded = json.loads(result.read_text(encoding="utf-8"))
     note = stderr_bytes("note").decode("utf-8")
 
-    if where == "cell" and hasattr(InteractiveShell, "_tee"):
-        # From IPython 9 on, every cell ends by putting back the `write` its
-        # streams had when it began, which takes the hooks of an import made
-        # inside the cell away again: later output is neither red nor recorded.
-        assert proc.stderr.decode("utf-8") == note[len(RED):-len(RESET)]
-        assert content == ""
-        return
-    # Notices go to standard error, in bold red; IPython prints its prompts,
-    # results and tracebacks on standard output, which the listener records too.
-    assert proc.stderr.decode("utf-8") == note
+    # The notice reaches the terminal in bold red, once, and the listener;
+    # so do IPython's results and tracebacks, which it prints on standard output.
+    assert out.count(note.replace("\n", "\r\n")) == 1
     assert content.count(note) == 1
     stdout_part = content.replace(note, "")
-    assert stdout_part in out
-    for piece in ("inside\n", "Out[", "]: 42\n", "ZeroDivisionError: division by zero"):
+    for piece in ("inside\n", "42\n", "ZeroDivisionError: division by zero"):
         assert piece in stdout_part
+    # The cells' recorders still see every write, once.
+    if recorded:
+        assert "".join(recorded).count("inside\n") == 1
+        assert "".join(recorded).count("note") == 1
 
 
 CAPTURE_TEST = """
@@ -283,3 +287,64 @@ sys.stdout.write(t.read())
 """)
     assert result.err == b"\x1b[31;1mWARNING:careful\n\x1b[0m"
     assert result.out == result.err
+
+
+def test_jupyter_kernel(tmp_path, monkeypatch):
+    # A real kernel, driven as a notebook drives it, over 127.0.0.1.
+    pytest.importorskip("ipykernel")
+    pytest.importorskip("jupyter_client")
+    import json
+    from jupyter_client import KernelManager
+    from jupyter_client.kernelspec import KernelSpecManager
+
+    spec = tmp_path / "kernels" / "here"
+    spec.mkdir(parents=True)
+    (spec / "kernel.json").write_text(json.dumps({
+        "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],
+        "display_name": "here", "language": "python"}), encoding="utf-8")
+    monkeypatch.setenv("JUPYTER_RUNTIME_DIR", str(tmp_path / "runtime"))
+    manager = KernelManager(kernel_name="here",
+                            kernel_spec_manager=KernelSpecManager(kernel_dirs=[str(tmp_path / "kernels")]))
+    manager.start_kernel(env=child_env(), cwd=str(tmp_path))
+    client = manager.client()
+    client.start_channels()
+
+    def run(code):
+        """What the cell sent on each stream, joined."""
+        sent = {"stdout": "", "stderr": ""}
+        msg_id = client.execute(code)
+        while True:
+            msg = client.get_iopub_msg(timeout=30)
+            if msg["parent_header"].get("msg_id") != msg_id:
+                continue
+            if msg["msg_type"] == "stream":
+                sent[msg["content"]["name"]] += msg["content"]["text"]
+            elif msg["msg_type"] == "error":
+                raise AssertionError("\n".join(msg["content"]["traceback"]))
+            elif msg["msg_type"] == "status" and msg["content"]["execution_state"] == "idle":
+                return sent
+
+    def red(text):
+        return RED + text + RESET
+
+    try:
+        client.wait_for_ready(timeout=60)
+        assert run("import qel, sys, asyncio, json") == {"stdout": "", "stderr": ""}
+        assert run("sys.stderr.write('later\\n')")["stderr"] == red("later\n")
+        run("t = qel.terminal_listener()")
+        assert run("print('seen')")["stdout"] == "seen\n"
+        # A cell with a top-level await runs without IPython's recorder, and
+        # the one after it with one again.
+        assert run("await asyncio.sleep(0); sys.stderr.write('awaited\\n')")["stderr"] == red("awaited\n")
+        assert run("sys.stderr.write('then\\n'); print('after')") == {"stdout": "after\n",
+                                                                      "stderr": red("then\n")}
+        recorded = json.loads(run("t.close(); print(json.dumps(t.read()))")["stdout"])
+        assert recorded == "seen\n" + red("awaited\n") + red("then\n") + "after\n"
+
+        manager.restart_kernel(now=True)
+        client.wait_for_ready(timeout=60)
+        run("import qel, sys")
+        assert run("sys.stderr.write('again\\n')")["stderr"] == red("again\n")
+    finally:
+        client.stop_channels()
+        manager.shutdown_kernel(now=True)

@@ -27,6 +27,7 @@ int run_module_body(PyObject* module) {
         terminal::define_colorful_ps,           // 11  colorful_ps
         frame::rewrite_file_path,               // 12-13  __file__ on Windows
         terminal::install_stderr_writer,        // 14  terminal_stderr, hooks sys.stderr
+        terminal::keep_hooks_across_cells,      //     under IPython: the hooks outlive the cell
         startup::enable_console_colours,        // 15  windll and the console mode, on Windows
         terminal::color_prompts,                // 16  colorful_ps()
         jsonobj::define_json_type,              // 17  Json

@@ -17,6 +17,10 @@ int define_colorful_ps(const Globals& g);
 /// `terminal_stderr`: hooks the current sys.stderr, then leaves the namespace again.
 int install_stderr_writer(const Globals& g);
 
+/// Under a running IPython shell, keeps both writers on their streams in
+/// every later cell (see cell_hooks.cpp); elsewhere does nothing.
+int keep_hooks_across_cells(const Globals& g);
+
 /// Calls `colorful_ps()` once, as the import does on every platform.
 int color_prompts(const Globals& g);
 
