@@ -14,10 +14,10 @@ Ref call_vanilla_json(const Call& call, const Name& function, PyObject* argument
 Ref normalise(const Call& call, PyObject* value);
 
 /// The native copy of `value`, when it is certain to equal the round trip
-/// (standard functions in place, plain data, room on the stack). An empty Ref
-/// without an exception means "not certain": take the round trip itself.
-/// `any_dict_at_top`: as copy_plain_tree.
-Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top);
+/// (standard functions in place, plain data, room on the stack); declined when
+/// not certain: take the round trip itself. `any_dict_at_top`: as
+/// copy_plain_tree.
+Outcome native_copy(const Call& call, PyObject* value, bool any_dict_at_top);
 
 /// Whether `self.items()` is the built-in dict.items bound to `self`, which
 /// is how the encoder reads a dict subclass. Runs no code of the object's.
