@@ -19,9 +19,9 @@ ClassBuilder& ClassBuilder::add(const char* name, const Ref& value) {
     return *this;
 }
 
-ClassBuilder& ClassBuilder::add(const FunctionDef& definition, Ref defaults, Ref annotations) {
-    // An empty defaults or annotations Ref is "none" unless making it failed.
-    if (failed_ || (failed_ = PyErr_Occurred() != nullptr)) return *this;
+ClassBuilder& ClassBuilder::add(const FunctionDef& definition, std::optional<Ref> defaults,
+                                std::optional<Ref> annotations) {
+    if (failed_) return *this;
     return add(definition.name, make_function(definition, globals_, qualname_.c_str(), std::move(defaults),
                                         std::move(annotations)));
 }
