@@ -45,12 +45,12 @@ public:
             if (!std::isfinite(x)) return Outcome::declined();
             return Ref::adopt(PyFloat_FromDouble(x));
         }
-        if (PyDict_CheckExact(value)) return copy_dict(value);
-        if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return copy_sequence(value);
+        if (PyDict_CheckExact(value)) return inside(value, &Copier::copy_entries);
+        if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return inside(value, &Copier::copy_items);
         return Outcome::declined();
     }
 
-    Outcome copy_top_dict(PyObject* dict) { return copy_dict(dict); }
+    Outcome copy_top_dict(PyObject* dict) { return inside(dict, &Copier::copy_entries); }
 
 private:
     /// A container enters the path; false when the copy must not go on.
@@ -65,6 +65,14 @@ private:
     void leave() {
         ++depth_left_;
         path_.pop_back();
+    }
+
+    /// The copy of a container's contents, made with the container on the path.
+    Outcome inside(PyObject* container, Outcome (Copier::*copy_contents)(PyObject*)) {
+        if (!enter(container)) return Outcome::declined();
+        Outcome out = (this->*copy_contents)(container);
+        leave();
+        return out;
     }
 
     Outcome copy_text(PyObject* text) {
@@ -87,13 +95,6 @@ private:
         return fresh;
     }
 
-    Outcome copy_dict(PyObject* dict) {
-        if (!enter(dict)) return Outcome::declined();
-        Outcome out = copy_entries(dict);
-        leave();
-        return out;
-    }
-
     Outcome copy_entries(PyObject* dict) {
         Ref out = Ref::adopt(PyDict_New());
         if (!out) return Ref();
@@ -110,13 +111,6 @@ private:
             if (stops(value_copy)) return value_copy;
             if (PyDict_SetItem(out.get(), key_copy.get(), value_copy.get()) < 0) return Ref();
         }
-        return out;
-    }
-
-    Outcome copy_sequence(PyObject* sequence) {
-        if (!enter(sequence)) return Outcome::declined();
-        Outcome out = copy_items(sequence);
-        leave();
         return out;
     }
 
