@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 /// Calls of the module's functions now running, on all threads together
@@ -311,4 +311,4 @@ Ref make_function(const FunctionDef& definition, const Globals& globals, const c
     return Ref::adopt(reinterpret_cast<PyObject*>(f));
 }
 
-}  // namespace qel
+}  // namespace qel::core

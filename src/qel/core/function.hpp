@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <optional>
 
-namespace qel {
+namespace qel::core {
 
 struct FunctionObject;
 class Call;
@@ -82,4 +82,4 @@ PyObject* function_defaults(PyObject* function);
 /// Ready the type once per process; -1 with an exception set on failure.
 int ready_function_type();
 
-}  // namespace qel
+}  // namespace qel::core

@@ -1,6 +1,6 @@
 #include "core/klass.hpp"
 
-namespace qel {
+namespace qel::core {
 
 ClassBuilder::ClassBuilder(const Globals& globals, const char* name, const char* qualname, const char* doc)
     : globals_(globals), name_(name), qualname_(qualname), ns_(Ref::adopt(PyDict_New())) {
@@ -46,4 +46,4 @@ Ref return_annotation(PyObject* value) {
     return d;
 }
 
-}  // namespace qel
+}  // namespace qel::core

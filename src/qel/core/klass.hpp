@@ -11,7 +11,7 @@
 
 #include <string>
 
-namespace qel {
+namespace qel::core {
 
 class ClassBuilder {
 public:
@@ -49,4 +49,4 @@ private:
 /// return annotation.
 Ref return_annotation(PyObject* value);
 
-}  // namespace qel
+}  // namespace qel::core

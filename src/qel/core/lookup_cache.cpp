@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 #if QEL_HAS_WATCHERS && !QEL_READS_DICT_VERSIONS
@@ -170,4 +170,4 @@ Ref cached_class_attribute_miss(DictSlot& slot, PyObject* cls, const Name& name)
     return Ref::adopt(PyObject_GetAttr(cls, name.get()));
 }
 
-}  // namespace qel
+}  // namespace qel::core

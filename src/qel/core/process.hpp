@@ -68,7 +68,7 @@
 
 #include "core/ref.hpp"
 
-namespace qel::process {
+namespace qel::core::process {
 
 /// Ties the module to the first interpreter that imports it; -1 with
 /// ImportError set when called from any other interpreter.
@@ -80,4 +80,4 @@ PyObject* finished_module();
 /// Records a completed import; later imports return this module unchanged.
 void remember_finished(PyObject* module);
 
-}  // namespace qel::process
+}  // namespace qel::core::process

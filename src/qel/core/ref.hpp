@@ -17,7 +17,7 @@
 
 #include <utility>
 
-namespace qel {
+namespace qel::core {
 
 class Ref {
 public:
@@ -90,4 +90,4 @@ private:
     mutable PyObject* object_ = nullptr;
 };
 
-}  // namespace qel
+}  // namespace qel::core

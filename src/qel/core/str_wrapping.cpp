@@ -3,7 +3,7 @@
 #include "core/lookup_cache.hpp"
 #include "core/names.hpp"
 
-namespace qel {
+namespace qel::core {
 
 namespace {
 DictSlot str_global;       // the module's `str`
@@ -41,4 +41,4 @@ Ref wrap_str(const Call& call, const Ref& value) {
     return Ref::adopt(PyObject_CallOneArg(str.get(), value.get()));
 }
 
-}  // namespace qel
+}  // namespace qel::core

@@ -4,7 +4,7 @@
 
 #include "core/klass.hpp"
 
-namespace qel {
+namespace qel::core {
 
 /// Whether calling `type` on a built-in str only copies the characters into a
 /// new instance of `type`: str itself, or a subclass with str's own __new__
@@ -21,4 +21,4 @@ Outcome directly_made_str_type(const Call& call);
 /// Wraps a value in the module's current `str` (normally the extended type).
 Ref wrap_str(const Call& call, const Ref& value);
 
-}  // namespace qel
+}  // namespace qel::core

@@ -5,6 +5,10 @@
 
 namespace qel::jsonobj {
 
+/// Code in jsonobj/ names what core/ defines unqualified; every file of
+/// the folder includes this header, directly or through its own.
+using namespace qel::core;
+
 /// The `Json` dictionary type, bound as the module global `Json`.
 int define_json_type(const Globals& g);
 

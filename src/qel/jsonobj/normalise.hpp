@@ -2,7 +2,7 @@
 // vanilla.json.loads(vanilla.json.dumps(value)), with the standard defaults.
 #pragma once
 
-#include "core/function.hpp"
+#include "jsonobj/jsonobj.hpp"
 
 namespace qel::jsonobj {
 

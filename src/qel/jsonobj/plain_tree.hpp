@@ -3,7 +3,7 @@
 // judgement.
 #pragma once
 
-#include "core/ref.hpp"
+#include "jsonobj/jsonobj.hpp"
 
 namespace qel::jsonobj {
 

@@ -1,7 +1,7 @@
 // Fan-out of written text to the open terminal listeners.
 #pragma once
 
-#include "core/function.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
 

@@ -2,7 +2,7 @@
 // putting a writer on a stream object without ever chaining two writers.
 #pragma once
 
-#include "core/klass.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
 

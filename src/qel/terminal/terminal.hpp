@@ -5,6 +5,10 @@
 
 namespace qel::terminal {
 
+/// Code in terminal/ names what core/ defines unqualified; every file of
+/// the folder includes this header, directly or through its own.
+using namespace qel::core;
+
 /// `terminal_listener`; its class body hooks the current sys.stdout.
 int define_terminal_listener(const Globals& g);
 

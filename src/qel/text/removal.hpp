@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ref.hpp"
+#include "text/text.hpp"
 
 namespace qel::text {
 
