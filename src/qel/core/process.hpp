@@ -25,9 +25,10 @@
 // The inventory:
 //  * `owner`, `finished` (process.cpp): the interpreter the module belongs to,
 //    and the module of the import that completed (strong). Set once.
-//  * The `Name` statics (core/names.hpp, the `Name` variables at the top of
-//    most files, function-local ones in core/function.cpp and
-//    core/signature.cpp): each an interned str made on first use and held.
+//  * The `Name` statics (core/names.hpp, terminal/terminal.hpp,
+//    jsonobj/jsonobj.hpp, the `Name` variables at the top of most files,
+//    function-local ones in core/function.cpp and core/signature.cpp): each
+//    an interned str made on first use and held.
 //    The same text serves any module object, a retry's included.
 //  * `FunctionType` (core/function.cpp): the static type of the module's
 //    functions, readied by each run of the module body (a no-op after the

@@ -27,8 +27,4 @@ bool has_builtin_items(PyObject* self);
 /// native copy is used only while they are the ones `vanilla.json` still names.
 void remember_standard_json(const Globals& g);
 
-/// Names shared by the JSON files.
-inline Name dumps_name{"dumps"};
-inline Name loads_name{"loads"};
-
 }  // namespace qel::jsonobj

@@ -5,11 +5,6 @@
 
 namespace qel::terminal {
 
-/// The `content` attribute name, shared with the listener class.
-extern Name content_name;
-/// The registry attribute `terminal_listener.listeners`.
-extern Name listeners_name;
-
 /// Appends `text`, as the module's `str` converts it, to the `content` of
 /// every listener in `terminal_listener.listeners`, in registry order.
 /// 0, or -1 with an exception set (listeners before the failing one keep the text).

@@ -10,12 +10,6 @@ namespace qel::terminal {
 extern const FunctionDef stdout_writer_def;
 extern const FunctionDef stderr_writer_def;
 
-/// Interned attribute names used on the stream objects and on `sys`.
-extern Name stdout_name;
-extern Name stderr_name;
-extern Name write_name;
-extern Name vanilla_write_name;
-
 /// `sys.<stream>` as the module's `sys` global names it now.
 Ref current_stream(const Globals& g, const Name& stream);
 
