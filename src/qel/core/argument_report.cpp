@@ -2,7 +2,7 @@
 
 #include "core/names.hpp"
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 Name dunder_name{"__name__"};
@@ -37,4 +37,4 @@ int report_argument(const Call& call, const char* first, PyObject* value, const 
     return send(call, [&] { return Ref::adopt(PyUnicode_FromString(red)); });
 }
 
-}  // namespace qel
+}  // namespace qel::core

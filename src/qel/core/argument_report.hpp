@@ -5,7 +5,7 @@
 
 #include "core/function.hpp"
 
-namespace qel {
+namespace qel::core {
 
 /// Prints the call stack with the module's `print_stack`, then sends two
 /// lines with the module's `qel_send_message`: `first` (a "name = %s, Type = %s"
@@ -13,4 +13,4 @@ namespace qel {
 /// -1 with an exception set when printing itself fails.
 int report_argument(const Call& call, const char* first, PyObject* value, const char* red);
 
-}  // namespace qel
+}  // namespace qel::core

@@ -5,7 +5,7 @@
 #include "core/function_object.hpp"
 #include "core/suggestions.hpp"
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 /// How the interpreter names the function in these messages: by its current
@@ -166,4 +166,4 @@ int bind_arguments(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, P
     return 0;
 }
 
-}  // namespace qel
+}  // namespace qel::core

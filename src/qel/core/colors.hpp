@@ -3,7 +3,7 @@
 
 #include <array>
 
-namespace qel::colors {
+namespace qel::core::colors {
 
 inline constexpr const char* reset = "\x1b[0m";
 inline constexpr const char* bold = "\x1b[1m";
@@ -27,4 +27,4 @@ inline constexpr std::array<const char*, 7> blocks = {
 inline constexpr const char* info_format = "\x1b[33;4m[ю QEL]\x1b[0;32m: \x1b[35m%s\x1b[0m";
 inline constexpr const char* info_line_format = "\x1b[33;4m[ю QEL]\x1b[0;32m: \x1b[35m%s\x1b[0m\n";
 
-}  // namespace qel::colors
+}  // namespace qel::core::colors

@@ -16,7 +16,7 @@ static inline PyObject* Py_NewRef(PyObject* o) { Py_INCREF(o); return o; }
 static inline PyObject* Py_XNewRef(PyObject* o) { Py_XINCREF(o); return o; }
 #endif
 
-namespace qel::compat {
+namespace qel::core::compat {
 
 /// Argument-error texts name the function by its original __name__ up to 3.9
 /// and by its current __qualname__ from 3.10 on.
@@ -98,4 +98,4 @@ inline int64_t interpreter_id() {
     return PyInterpreterState_GetID(PyInterpreterState_Get());
 }
 
-}  // namespace qel::compat
+}  // namespace qel::core::compat

@@ -8,7 +8,7 @@
 
 #include <string_view>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 template <class C>
@@ -53,4 +53,4 @@ Ref escape_display(PyObject* text, std::string_view prefix, std::string_view suf
     }
 }
 
-}  // namespace qel
+}  // namespace qel::core

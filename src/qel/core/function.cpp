@@ -4,7 +4,7 @@
 
 #include <new>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 /// Calls of the module's functions now running, on all threads together
@@ -274,7 +274,8 @@ Ref Call::builtin(const Name& name) const {
 }
 
 Ref make_function(const FunctionDef& definition, const Globals& globals, const char* qualname_prefix,
-                  Ref defaults, Ref annotations) {
+                  std::optional<Ref> defaults, std::optional<Ref> annotations) {
+    if ((defaults && !*defaults) || (annotations && !*annotations)) return {};
     const std::size_t n = definition.param_count();
     Ref params = Ref::adopt(PyTuple_New(static_cast<Py_ssize_t>(n)));
     if (!params) return {};
@@ -299,9 +300,9 @@ Ref make_function(const FunctionDef& definition, const Globals& globals, const c
     f->qualname = qualname.release();
     f->module = module.release();
     f->doc = doc.release();
-    f->defaults = defaults.release();
+    f->defaults = defaults ? defaults->release() : nullptr;
     f->kwdefaults = nullptr;
-    f->annotations = annotations.release();
+    f->annotations = annotations ? annotations->release() : nullptr;
     f->dict = nullptr;
     f->globals = Py_NewRef(globals.dict());
     f->builtins = Py_XNewRef(globals.builtins());
@@ -310,4 +311,4 @@ Ref make_function(const FunctionDef& definition, const Globals& globals, const c
     return Ref::adopt(reinterpret_cast<PyObject*>(f));
 }
 
-}  // namespace qel
+}  // namespace qel::core

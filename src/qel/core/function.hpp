@@ -9,8 +9,9 @@
 
 #include <array>
 #include <cstddef>
+#include <optional>
 
-namespace qel {
+namespace qel::core {
 
 struct FunctionObject;
 class Call;
@@ -60,9 +61,10 @@ private:
 
 /// Makes a function whose __qualname__ is `qualname_prefix.name`, or just the
 /// name when the prefix is null. `defaults` (a tuple) and `annotations` (a dict)
-/// may be empty.
+/// may be absent (`{}`); one that is present but empty means making it failed,
+/// and the error it set is passed on.
 Ref make_function(const FunctionDef& definition, const Globals& globals, const char* qualname_prefix,
-                  Ref defaults = {}, Ref annotations = {});
+                  std::optional<Ref> defaults = {}, std::optional<Ref> annotations = {});
 
 /// Whether `o` is one of this module's functions, optionally a given one.
 bool is_function(PyObject* o, const FunctionDef* definition = nullptr);
@@ -80,4 +82,4 @@ PyObject* function_defaults(PyObject* function);
 /// Ready the type once per process; -1 with an exception set on failure.
 int ready_function_type();
 
-}  // namespace qel
+}  // namespace qel::core

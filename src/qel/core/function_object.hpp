@@ -3,7 +3,7 @@
 
 #include "core/function.hpp"
 
-namespace qel {
+namespace qel::core {
 
 struct FunctionObject {
     PyObject_HEAD
@@ -31,4 +31,4 @@ int bind_arguments(FunctionObject* f, PyObject* const* args, Py_ssize_t nargs, P
 /// inspect.Signature for the function's current defaults and annotations.
 PyObject* function_signature(FunctionObject* f);
 
-}  // namespace qel
+}  // namespace qel::core

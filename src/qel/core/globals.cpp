@@ -1,6 +1,6 @@
 #include "core/globals.hpp"
 
-namespace qel {
+namespace qel::core {
 
 Ref lookup_global(PyObject* globals, PyObject* builtins, PyObject* name) {
     PyObject* found = nullptr;
@@ -27,4 +27,4 @@ int Globals::remove(const Name& name) const {
     return PyDict_DelItem(dict_, name.get());
 }
 
-}  // namespace qel
+}  // namespace qel::core

@@ -5,7 +5,7 @@
 
 #include "core/ref.hpp"
 
-namespace qel {
+namespace qel::core {
 
 /// Looks `name` up in `globals`, then in `builtins`; NameError when absent.
 Ref lookup_global(PyObject* globals, PyObject* builtins, PyObject* name);
@@ -32,4 +32,4 @@ private:
     PyObject* builtins_; // borrowed from the interpreter
 };
 
-}  // namespace qel
+}  // namespace qel::core

@@ -59,7 +59,7 @@
 // asks, answered from the interpreter's per-class cache.
 #define QEL_CALLS_TYPE_LOOKUP QEL_CHECKED_ON(QEL_PY(3, 9), QEL_PY(3, 15))
 
-namespace qel::internals {
+namespace qel::core::internals {
 
 /// A dict's version, which changes on every modification of that dict and is
 /// never reused by another dict. Only where QEL_READS_DICT_VERSIONS.
@@ -265,4 +265,4 @@ inline PyObject* adopt_str_data(PyTypeObject* type, void* data, Py_ssize_t lengt
 #endif
 }
 
-}  // namespace qel::internals
+}  // namespace qel::core::internals

@@ -1,6 +1,6 @@
 #include "core/klass.hpp"
 
-namespace qel {
+namespace qel::core {
 
 ClassBuilder::ClassBuilder(const Globals& globals, const char* name, const char* qualname, const char* doc)
     : globals_(globals), name_(name), qualname_(qualname), ns_(Ref::adopt(PyDict_New())) {
@@ -19,9 +19,9 @@ ClassBuilder& ClassBuilder::add(const char* name, const Ref& value) {
     return *this;
 }
 
-ClassBuilder& ClassBuilder::add(const FunctionDef& definition, Ref defaults, Ref annotations) {
-    // An empty defaults or annotations Ref is "none" unless making it failed.
-    if (failed_ || (failed_ = PyErr_Occurred() != nullptr)) return *this;
+ClassBuilder& ClassBuilder::add(const FunctionDef& definition, std::optional<Ref> defaults,
+                                std::optional<Ref> annotations) {
+    if (failed_) return *this;
     return add(definition.name, make_function(definition, globals_, qualname_.c_str(), std::move(defaults),
                                         std::move(annotations)));
 }
@@ -46,4 +46,4 @@ Ref return_annotation(PyObject* value) {
     return d;
 }
 
-}  // namespace qel
+}  // namespace qel::core

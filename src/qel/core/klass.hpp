@@ -11,7 +11,7 @@
 
 #include <string>
 
-namespace qel {
+namespace qel::core {
 
 class ClassBuilder {
 public:
@@ -22,7 +22,9 @@ public:
     /// Adds a class attribute (the value may be empty, meaning an error is set).
     ClassBuilder& add(const char* name, const Ref& value);
     /// Adds a function named definition.name whose qualname is under this class.
-    ClassBuilder& add(const FunctionDef& definition, Ref defaults = {}, Ref annotations = {});
+    /// `defaults` and `annotations` as make_function takes them.
+    ClassBuilder& add(const FunctionDef& definition, std::optional<Ref> defaults = {},
+                      std::optional<Ref> annotations = {});
     /// Removes an attribute again (as `del name` in a class body).
     ClassBuilder& remove(const char* name);
 
@@ -47,4 +49,4 @@ private:
 /// return annotation.
 Ref return_annotation(PyObject* value);
 
-}  // namespace qel
+}  // namespace qel::core

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 #if QEL_HAS_WATCHERS && !QEL_READS_DICT_VERSIONS
@@ -46,11 +46,11 @@ int watch_type(PyTypeObject* type) {
 }
 #endif
 
-/// `dict[key]` (new reference), remembered in `slot`; empty Ref when the key is
-/// absent (no error set) or on error (error set).
-Ref remember_item(DictSlot& slot, PyObject* dict, PyObject* key) {
+/// `dict[key]` (new reference), remembered in `slot`; declined when the key
+/// is absent, and the caller looks further.
+Outcome remember_item(DictSlot& slot, PyObject* dict, PyObject* key) {
     PyObject* found = PyDict_GetItemWithError(dict, key);
-    if (!found) return {};
+    if (!found) return PyErr_Occurred() ? Outcome(Ref()) : Outcome::declined();
     slot.remember(dict, found);
     return Ref::retain(found);
 }
@@ -120,8 +120,8 @@ void TypeSlot::remember(PyTypeObject* t) {
 Ref cached_global_miss(DictSlot& slot, const Call& call, const Name& name) {
     PyObject* key = name.get();
     if (!key) return {};
-    Ref value = remember_item(slot, call.globals_dict(), key);
-    if (value || PyErr_Occurred()) return value;
+    Outcome value = remember_item(slot, call.globals_dict(), key);
+    if (value.handled()) return value.take();
     return call.global(name);  // not a module global: builtins, or NameError
 }
 
@@ -130,8 +130,8 @@ Ref cached_module_attribute_miss(DictSlot& slot, PyObject* module, const Name& n
     // immutable and defines none of the names asked for here. Anything else
     // (a module subclass, a name a module __getattr__ supplies) goes the full way.
     if (PyModule_CheckExact(module)) {
-        Ref value = remember_item(slot, PyModule_GetDict(module), name.get());
-        if (value || PyErr_Occurred()) return value;
+        Outcome value = remember_item(slot, PyModule_GetDict(module), name.get());
+        if (value.handled()) return value.take();
     }
     return Ref::adopt(PyObject_GetAttr(module, name.get()));
 }
@@ -145,8 +145,8 @@ Ref cached_instance_attribute_miss(InstanceSlot& slot, PyObject* obj, const Name
         defines_nothing(slot.type, type, name.get())) {
         PyObject* dict = *reinterpret_cast<PyObject**>(reinterpret_cast<char*>(obj) + type->tp_dictoffset);
         if (dict && PyDict_Check(dict)) {
-            Ref value = remember_item(slot.item, dict, name.get());
-            if (value || PyErr_Occurred()) return value;
+            Outcome value = remember_item(slot.item, dict, name.get());
+            if (value.handled()) return value.take();
         }
     }
     return Ref::adopt(PyObject_GetAttr(obj, name.get()));
@@ -170,4 +170,4 @@ Ref cached_class_attribute_miss(DictSlot& slot, PyObject* cls, const Name& name)
     return Ref::adopt(PyObject_GetAttr(cls, name.get()));
 }
 
-}  // namespace qel
+}  // namespace qel::core

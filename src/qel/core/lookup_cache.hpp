@@ -23,7 +23,7 @@
 
 #include <cstdint>
 
-namespace qel {
+namespace qel::core {
 
 /// One remembered `dict[key]`, holding no references: a dict is forgotten
 /// before it changes or goes (or, with versions, by the version no other
@@ -145,4 +145,4 @@ inline Ref cached_class_attribute(DictSlot& slot, PyObject* cls, const Name& nam
     return cached_class_attribute_miss(slot, cls, name);
 }
 
-}  // namespace qel
+}  // namespace qel::core

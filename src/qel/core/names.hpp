@@ -4,7 +4,7 @@
 
 #include "core/ref.hpp"
 
-namespace qel::names {
+namespace qel::core::names {
 
 inline Name qel_version{"qel_version"};
 inline Name socket{"socket"};
@@ -30,4 +30,4 @@ inline Name Solution{"Solution"};
 inline Name rdletters{"rdletters"};
 inline Name multiple{"multiple"};
 
-}  // namespace qel::names
+}  // namespace qel::core::names

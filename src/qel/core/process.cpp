@@ -1,6 +1,6 @@
 #include "core/process.hpp"
 
-namespace qel::process {
+namespace qel::core::process {
 namespace {
 
 constexpr int64_t no_interpreter = -1;
@@ -27,4 +27,4 @@ void remember_finished(PyObject* module) {
     Py_XSETREF(finished, Py_NewRef(module));
 }
 
-}  // namespace qel::process
+}  // namespace qel::core::process

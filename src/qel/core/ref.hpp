@@ -3,18 +3,21 @@
 // Rules, kept everywhere outside this folder:
 //  * A C API call that returns a new reference goes straight into Ref::adopt().
 //  * A borrowed pointer that must outlive its source goes into Ref::retain().
-//  * Plain `PyObject*` in Part code is always borrowed and never decref'd.
+//  * Plain `PyObject*` in code outside core/ is always borrowed and never
+//    decref'd.
 //  * The raw pointer is reached only through get() (borrow) or release()
 //    (hand the reference to the interpreter, e.g. as a slot's return value).
 // A Ref that is empty after a call that produces one means "a Python error is
-// set" -- the same convention the C API uses for NULL.
+// set" -- the same convention the C API uses for NULL -- and nothing else. A
+// fast path that may not apply returns an Outcome instead (below), so that
+// "not done here" never needs PyErr_Occurred() to be told from a failure.
 #pragma once
 
 #include "core/compat.hpp"
 
 #include <utility>
 
-namespace qel {
+namespace qel::core {
 
 class Ref {
 public:
@@ -43,6 +46,30 @@ private:
     PyObject* p_ = nullptr;
 };
 
+/// What a fast path gives back: its result, or word that it was declined --
+/// it does not apply, did nothing and set no error, and the caller takes the
+/// general way. The result is a Ref like any other: empty only with an error
+/// set. There is no default value; each return says which it is.
+class Outcome {
+public:
+    /// The fast path applied; `result` is what it made (empty: an error is set).
+    Outcome(Ref result) noexcept : result_(std::move(result)), handled_(true) {}
+    /// The fast path does not apply; no error is set.
+    static Outcome declined() noexcept { return Outcome(Declined{}); }
+
+    bool handled() const noexcept { return handled_; }
+    /// The result (borrowed); only for an outcome that was handled.
+    PyObject* get() const noexcept { return result_.get(); }
+    /// The result, handed over; only for an outcome that was handled.
+    Ref take() noexcept { return std::move(result_); }
+
+private:
+    struct Declined {};
+    explicit Outcome(Declined) noexcept {}
+    Ref result_;
+    bool handled_ = false;
+};
+
 /// A new reference to None, for functions that return nothing.
 inline Ref none() { return Ref::retain(Py_None); }
 
@@ -63,4 +90,4 @@ private:
     mutable PyObject* object_ = nullptr;
 };
 
-}  // namespace qel
+}  // namespace qel::core

@@ -2,7 +2,7 @@
 // annotations each time it is asked for (both can be reassigned).
 #include "core/function_object.hpp"
 
-namespace qel {
+namespace qel::core {
 
 PyObject* function_signature(FunctionObject* f) {
     static Name signature_name("Signature"), parameter_name("Parameter"), empty_name("empty"),
@@ -57,4 +57,4 @@ PyObject* function_signature(FunctionObject* f) {
     return PyObject_Call(signature_type.get(), args.get(), kwargs.get());
 }
 
-}  // namespace qel
+}  // namespace qel::core

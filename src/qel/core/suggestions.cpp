@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace qel {
+namespace qel::core {
 namespace {
 
 constexpr std::size_t move_cost = 2;
@@ -78,4 +78,4 @@ Ref closest_name(PyObject* candidates, PyObject* name) {
     return Ref::retain(best);
 }
 
-}  // namespace qel
+}  // namespace qel::core

@@ -1,7 +1,7 @@
 // What the Json methods need from the factory's side.
 #pragma once
 
-#include "core/function.hpp"
+#include "jsonobj/jsonobj.hpp"
 
 namespace qel::jsonobj {
 

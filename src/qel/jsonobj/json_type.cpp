@@ -36,8 +36,8 @@ bool is_plain_str_type(PyObject* str) {
 /// `json(str(self))` without the text, when it is certain to give the same:
 /// our own __str__ (the standard dumps), our own factory (the standard loads,
 /// then our update, which normalises once more -- a no-op on decoded data),
-/// and data the native copy takes. Empty without an exception otherwise.
-Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str);
+/// and data the native copy takes. Declined otherwise.
+Outcome from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str);
 
 /// `json(str(self))`: a new Json from the JSON text of `self`, through the
 /// module's current `json` and `str`.
@@ -46,8 +46,8 @@ Ref from_own_text(const Call& call, PyObject* self) {
     if (!factory) return {};
     Ref str = call.global(names::str);
     if (!str) return {};
-    Ref fresh = from_own_text_directly(call, self, factory.get(), str.get());
-    if (fresh || PyErr_Occurred()) return fresh;
+    Outcome fresh = from_own_text_directly(call, self, factory.get(), str.get());
+    if (fresh.handled()) return fresh.take();
     Ref text = Ref::adopt(PyObject_CallOneArg(str.get(), self));
     if (!text) return {};
     return Ref::adopt(PyObject_CallOneArg(factory.get(), text.get()));
@@ -146,12 +146,9 @@ Ref update_impl(const Call& call) {
 
 const FunctionDef update_def{"update", {"self", "value"}, update_impl, "self += value"};
 
-Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str) {
-    if (!PyDict_Check(self) || !is_plain_str_type(str) || !type_has_own(Py_TYPE(self), "__str__", &str_def) ||
-        !has_builtin_items(self) || !is_own_factory(factory))
-        return {};
-    Ref data = native_copy(call, self, true);
-    if (!data) return {};
+/// A new Json holding `data`, a native copy of decoded data, as the module's
+/// factory makes it from a text.
+Ref json_from_copy(const Call& call, Ref data) {
     // What the factory does with a text, from its first look-up on.
     Ref vanilla = call.global(names::vanilla);
     if (!vanilla) return {};
@@ -171,6 +168,15 @@ Ref from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, 
     Ref result = Ref::adopt(PyObject_CallOneArg(update.get(), data.get()));
     if (!result) return {};
     return fresh;
+}
+
+Outcome from_own_text_directly(const Call& call, PyObject* self, PyObject* factory, PyObject* str) {
+    if (!PyDict_Check(self) || !is_plain_str_type(str) || !type_has_own(Py_TYPE(self), "__str__", &str_def) ||
+        !has_builtin_items(self) || !is_own_factory(factory))
+        return Outcome::declined();
+    Outcome copy = native_copy(call, self, true);
+    if (!copy.handled() || !copy.get()) return copy;  // declined, or failed
+    return json_from_copy(call, copy.take());
 }
 
 // ---- copy -----------------------------------------------------------------------

@@ -107,12 +107,11 @@ Ref call_vanilla_json(const Call& call, const Name& function, PyObject* argument
 namespace {
 
 /// The copy, given the functions `vanilla.json` names now.
-Ref native_copy_with(PyObject* dumps, PyObject* loads, PyObject* value, bool any_dict_at_top) {
-    if (!standard_in_place(dumps, loads)) return {};
+Outcome native_copy_with(PyObject* dumps, PyObject* loads, PyObject* value, bool any_dict_at_top) {
+    if (!standard_in_place(dumps, loads)) return Outcome::declined();
     const int depth = std::min(max_native_depth, internals::recursion_headroom() - round_trip_call_margin);
-    if (depth <= 0) return {};
-    bool unusual = false;
-    return copy_plain_tree(value, depth, any_dict_at_top, unusual);  // empty and no error when unusual
+    if (depth <= 0) return Outcome::declined();
+    return copy_plain_tree(value, depth, any_dict_at_top);
 }
 
 }  // namespace
@@ -138,12 +137,12 @@ bool has_builtin_items(PyObject* self) {
            PyCFunction_GET_FUNCTION(items.get()) == dict_items;
 }
 
-Ref native_copy(const Call& call, PyObject* value, bool any_dict_at_top) {
+Outcome native_copy(const Call& call, PyObject* value, bool any_dict_at_top) {
     Ref loads = vanilla_json_attribute(call, loads_name);
     Ref dumps = loads ? vanilla_json_attribute(call, dumps_name) : Ref();
     if (!dumps) {
         PyErr_Clear();  // the round trip will look them up again and raise
-        return {};
+        return Outcome::declined();
     }
     return native_copy_with(dumps.get(), loads.get(), value, any_dict_at_top);
 }
@@ -157,8 +156,8 @@ Ref normalise(const Call& call, PyObject* value) {
     // A Json (or other dict subclass) is read by the encoder through its
     // items(): when that is dict.items, exactly its own items in order.
     const bool dict_subclass = PyDict_Check(value) && !PyDict_CheckExact(value) && has_builtin_items(value);
-    Ref copy = native_copy_with(dumps.get(), loads.get(), value, dict_subclass);
-    if (copy || PyErr_Occurred()) return copy;
+    Outcome copy = native_copy_with(dumps.get(), loads.get(), value, dict_subclass);
+    if (copy.handled()) return copy.take();
     Ref text = Ref::adopt(PyObject_CallOneArg(dumps.get(), value));
     if (!text) return {};
     return Ref::adopt(PyObject_CallOneArg(loads.get(), text.get()));

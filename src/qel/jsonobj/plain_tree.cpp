@@ -17,13 +17,16 @@ bool has_surrogate(PyObject* text) {
     return false;
 }
 
+/// Declined or failed: either way the copy stops and passes the outcome up.
+bool stops(const Outcome& o) { return !o.handled() || !o.get(); }
+
+/// Each step returns its copy, or declines (the data is unusual: the round
+/// trip decides), or fails with an error set.
 class Copier {
 public:
     Copier(int max_depth, Ref memo) : depth_left_(max_depth), memo_(std::move(memo)) {}
 
-    bool unusual = false;
-
-    Ref copy(PyObject* value) {
+    Outcome copy(PyObject* value) {
         if (value == Py_None || value == Py_True || value == Py_False) return Ref::retain(value);
         if (PyUnicode_CheckExact(value)) return copy_text(value);
         if (PyLong_CheckExact(value)) {
@@ -31,30 +34,25 @@ public:
             // the same number as a new object (small ints are shared either way).
             int overflow = 0;
             const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
-            if (overflow) return give_up();  // long digit strings meet the int/str limit
-            if (n == -1 && PyErr_Occurred()) return {};
+            if (overflow) return Outcome::declined();  // long digit strings meet the int/str limit
+            if (n == -1 && PyErr_Occurred()) return Ref();
             return Ref::adopt(PyLong_FromLongLong(n));
         }
         if (PyFloat_CheckExact(value)) {
             // repr() round-trips every finite double exactly; NaN and the
             // infinities come back as the decoder's shared constants.
             const double x = PyFloat_AS_DOUBLE(value);
-            if (!std::isfinite(x)) return give_up();
+            if (!std::isfinite(x)) return Outcome::declined();
             return Ref::adopt(PyFloat_FromDouble(x));
         }
-        if (PyDict_CheckExact(value)) return copy_dict(value);
-        if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return copy_sequence(value);
-        return give_up();
+        if (PyDict_CheckExact(value)) return inside(value, &Copier::copy_entries);
+        if (PyList_CheckExact(value) || PyTuple_CheckExact(value)) return inside(value, &Copier::copy_items);
+        return Outcome::declined();
     }
 
-    Ref copy_top_dict(PyObject* dict) { return copy_dict(dict); }
+    Outcome copy_top_dict(PyObject* dict) { return inside(dict, &Copier::copy_entries); }
 
 private:
-    Ref give_up() {
-        unusual = true;
-        return {};
-    }
-
     /// A container enters the path; false when the copy must not go on.
     bool enter(PyObject* container) {
         if (depth_left_ <= 0) return false;
@@ -69,64 +67,67 @@ private:
         path_.pop_back();
     }
 
-    Ref copy_text(PyObject* text) {
-        if (compat::unicode_ready(text) < 0) return {};
+    /// The copy of a container's contents, made with the container on the path.
+    Outcome inside(PyObject* container, Outcome (Copier::*copy_contents)(PyObject*)) {
+        if (!enter(container)) return Outcome::declined();
+        Outcome out = (this->*copy_contents)(container);
+        leave();
+        return out;
+    }
+
+    Outcome copy_text(PyObject* text) {
+        if (compat::unicode_ready(text) < 0) return Ref();
         // The decoder joins an escaped high/low surrogate pair into one code point.
-        if (has_surrogate(text)) return give_up();
+        if (has_surrogate(text)) return Outcome::declined();
         return Ref::adopt(PyUnicode_FromKindAndData(PyUnicode_KIND(text), PyUnicode_DATA(text),
                                                     PyUnicode_GET_LENGTH(text)));
     }
 
     /// The decoder keeps one object per distinct key text for the whole document.
-    Ref copy_key(PyObject* key) {
-        if (!PyUnicode_CheckExact(key)) return give_up();  // the encoder rewrites such keys
+    Outcome copy_key(PyObject* key) {
+        if (!PyUnicode_CheckExact(key)) return Outcome::declined();  // the encoder rewrites such keys
         PyObject* seen = PyDict_GetItemWithError(memo_.get(), key);
         if (seen) return Ref::retain(seen);
-        if (PyErr_Occurred()) return {};
-        Ref fresh = copy_text(key);
-        if (!fresh || PyDict_SetItem(memo_.get(), fresh.get(), fresh.get()) < 0) return {};
+        if (PyErr_Occurred()) return Ref();
+        Outcome fresh = copy_text(key);
+        if (stops(fresh)) return fresh;
+        if (PyDict_SetItem(memo_.get(), fresh.get(), fresh.get()) < 0) return Ref();
         return fresh;
     }
 
-    Ref copy_dict(PyObject* dict) {
-        if (!enter(dict)) return give_up();
+    Outcome copy_entries(PyObject* dict) {
         Ref out = Ref::adopt(PyDict_New());
+        if (!out) return Ref();
         Py_ssize_t pos = 0;
         PyObject* k = nullptr;
         PyObject* v = nullptr;
-        while (out && PyDict_Next(dict, &pos, &k, &v)) {
+        while (PyDict_Next(dict, &pos, &k, &v)) {
             // Held, since making the copies may run a collection and with it
             // arbitrary finalizers.
             Ref key = Ref::retain(k), value = Ref::retain(v);
-            Ref key_copy = copy_key(key.get());
-            Ref value_copy = key_copy ? copy(value.get()) : Ref();
-            if (!value_copy || PyDict_SetItem(out.get(), key_copy.get(), value_copy.get()) < 0) out.reset();
+            Outcome key_copy = copy_key(key.get());
+            if (stops(key_copy)) return key_copy;
+            Outcome value_copy = copy(value.get());
+            if (stops(value_copy)) return value_copy;
+            if (PyDict_SetItem(out.get(), key_copy.get(), value_copy.get()) < 0) return Ref();
         }
-        leave();
         return out;
     }
 
-    Ref copy_sequence(PyObject* sequence) {
-        if (!enter(sequence)) return give_up();
+    Outcome copy_items(PyObject* sequence) {
         const bool is_list = PyList_CheckExact(sequence);
         const Py_ssize_t n = is_list ? PyList_GET_SIZE(sequence) : PyTuple_GET_SIZE(sequence);
         Ref out = Ref::adopt(PyList_New(n));
-        for (Py_ssize_t i = 0; out && i < n; ++i) {
+        if (!out) return Ref();
+        for (Py_ssize_t i = 0; i < n; ++i) {
             // A finalizer could also shrink the list under us: then the data is
             // not what it was, and the round trip decides.
-            if (is_list && PyList_GET_SIZE(sequence) != n) {
-                out = give_up();
-                break;
-            }
+            if (is_list && PyList_GET_SIZE(sequence) != n) return Outcome::declined();
             Ref item = Ref::retain(is_list ? PyList_GET_ITEM(sequence, i) : PyTuple_GET_ITEM(sequence, i));
-            Ref item_copy = copy(item.get());
-            if (!item_copy) {
-                out.reset();
-                break;
-            }
-            PyList_SET_ITEM(out.get(), i, item_copy.release());
+            Outcome item_copy = copy(item.get());
+            if (stops(item_copy)) return item_copy;
+            PyList_SET_ITEM(out.get(), i, item_copy.take().release());
         }
-        leave();
         return out;
     }
 
@@ -137,14 +138,11 @@ private:
 
 }  // namespace
 
-Ref copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top, bool& unusual) {
-    unusual = false;
+Outcome copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top) {
     Ref memo = Ref::adopt(PyDict_New());
-    if (!memo) return {};
+    if (!memo) return Ref();
     Copier copier(max_depth, std::move(memo));
-    Ref result = any_dict_at_top && PyDict_Check(value) ? copier.copy_top_dict(value) : copier.copy(value);
-    unusual = copier.unusual && !PyErr_Occurred();
-    return result;
+    return any_dict_at_top && PyDict_Check(value) ? copier.copy_top_dict(value) : copier.copy(value);
 }
 
 }  // namespace qel::jsonobj

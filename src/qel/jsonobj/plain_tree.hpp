@@ -3,7 +3,7 @@
 // judgement.
 #pragma once
 
-#include "core/ref.hpp"
+#include "jsonobj/jsonobj.hpp"
 
 namespace qel::jsonobj {
 
@@ -15,12 +15,11 @@ namespace qel::jsonobj {
 /// distinct key text, as the decoder's key memo gives). Anything the round trip
 /// would treat differently -- any subclass, non-str keys, NaN and infinities,
 /// ints outside 64 bits, surrogate code points, containers on their own path,
-/// deeper nesting -- sets `unusual` and returns an empty Ref without an
-/// exception, so the caller takes the real round trip instead. An empty Ref
-/// with `unusual` false means a Python exception (MemoryError) is set.
+/// deeper nesting -- is declined, so the caller takes the real round trip
+/// instead.
 ///
 /// With `any_dict_at_top`, a top-level dict subclass is read like a dict; only
 /// for callers that know the encoder would see exactly its own items.
-Ref copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top, bool& unusual);
+Outcome copy_plain_tree(PyObject* value, int max_depth, bool any_dict_at_top);
 
 }  // namespace qel::jsonobj

@@ -1,7 +1,7 @@
 // Raising an exception with one argument exactly as `raise Type(arg)` does.
 #pragma once
 
-#include "core/ref.hpp"
+#include "jsonobj/jsonobj.hpp"
 
 namespace qel::jsonobj {
 

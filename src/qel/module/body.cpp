@@ -1,7 +1,7 @@
 // The module body: the steps that build the namespace, in the order they run
 // on import. Later steps capture what earlier steps bound, so the order is
 // part of the behaviour.
-#include "module/body.hpp"
+#include "module/module.hpp"
 
 #include "jsonobj/jsonobj.hpp"
 #include "module/frame.hpp"
@@ -10,7 +10,7 @@
 #include "text/text.hpp"
 #include "util/util.hpp"
 
-namespace qel {
+namespace qel::module {
 
 int run_module_body(PyObject* module) {
     const Globals g(module);
@@ -43,4 +43,4 @@ int run_module_body(PyObject* module) {
     return 0;
 }
 
-}  // namespace qel
+}  // namespace qel::module

@@ -5,7 +5,7 @@
 #include "module/import_from.hpp"
 #include "module/startup.hpp"
 
-namespace qel::startup {
+namespace qel::module::startup {
 
 namespace {
 
@@ -33,4 +33,4 @@ int enable_console_colours(const Globals& g) {
     return ignored ? 0 : -1;
 }
 
-}  // namespace qel::startup
+}  // namespace qel::module::startup

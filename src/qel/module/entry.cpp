@@ -3,9 +3,9 @@
 // runs the module body once.
 #include "core/function.hpp"
 #include "core/process.hpp"
-#include "module/body.hpp"
+#include "module/module.hpp"
 
-namespace qel {
+namespace qel::module {
 namespace {
 
 const char module_doc[] =
@@ -67,8 +67,8 @@ PyModuleDef module_def = {
 };
 
 }  // namespace
-}  // namespace qel
+}  // namespace qel::module
 
 PyMODINIT_FUNC PyInit_qel() {
-    return PyModuleDef_Init(&qel::module_def);
+    return PyModuleDef_Init(&qel::module::module_def);
 }

@@ -4,7 +4,7 @@
 #include "core/names.hpp"
 #include "module/import_from.hpp"
 
-namespace qel::frame {
+namespace qel::module::frame {
 
 int bind_version(const Globals& g) {
     return g.set(names::qel_version, Ref::adopt(PyFloat_FromDouble(2.2)));
@@ -53,4 +53,4 @@ int rewrite_file_path(const Globals& g) {
     return g.set(names::file, Ref::adopt(PyObject_CallOneArg(str.get(), slashed.get())));
 }
 
-}  // namespace qel::frame
+}  // namespace qel::module::frame

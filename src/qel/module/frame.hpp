@@ -1,9 +1,9 @@
 // The steps of the module body that belong to the module frame itself.
 #pragma once
 
-#include "core/globals.hpp"
+#include "module/module.hpp"
 
-namespace qel::frame {
+namespace qel::module::frame {
 
 int bind_version(const Globals& g);             // qel_version = 2.2
 int import_standard_modules(const Globals& g);  // socket, json, sys, os
@@ -14,4 +14,4 @@ int on_windows(const Globals& g);
 
 int rewrite_file_path(const Globals& g);        // on Windows: __file__ with forward slashes
 
-}  // namespace qel::frame
+}  // namespace qel::module::frame

@@ -1,6 +1,6 @@
 #include "module/import_from.hpp"
 
-namespace qel {
+namespace qel::module {
 
 Ref import_from(const Globals& g, const char* module, const char* name) {
     Ref module_name = Ref::adopt(PyUnicode_FromString(module));
@@ -36,4 +36,4 @@ Ref import_from(const Globals& g, const char* module, const char* name) {
     return {};
 }
 
-}  // namespace qel
+}  // namespace qel::module

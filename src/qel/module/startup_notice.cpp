@@ -12,7 +12,7 @@
 #define QEL_HOME_HOST "qel.invalid"
 #endif
 
-namespace qel::startup {
+namespace qel::module::startup {
 
 namespace {
 
@@ -125,4 +125,4 @@ int notice_and_version_check(const Globals& g) {
     return 0;
 }
 
-}  // namespace qel::startup
+}  // namespace qel::module::startup

@@ -21,9 +21,6 @@
 
 namespace qel::terminal {
 
-Name content_name{"content"};
-Name listeners_name{"listeners"};
-
 namespace {
 
 /// Whether calling `str_type` on an exact built-in str gives a string with the

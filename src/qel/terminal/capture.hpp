@@ -1,14 +1,9 @@
 // Fan-out of written text to the open terminal listeners.
 #pragma once
 
-#include "core/function.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
-
-/// The `content` attribute name, shared with the listener class.
-extern Name content_name;
-/// The registry attribute `terminal_listener.listeners`.
-extern Name listeners_name;
 
 /// Appends `text`, as the module's `str` converts it, to the `content` of
 /// every listener in `terminal_listener.listeners`, in registry order.

@@ -2,7 +2,7 @@
 // far on every write.
 #pragma once
 
-#include "core/ref.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
 

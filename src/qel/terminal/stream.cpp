@@ -5,11 +5,6 @@
 
 namespace qel::terminal {
 
-Name stdout_name{"stdout"};
-Name stderr_name{"stderr"};
-Name write_name{"write"};
-Name vanilla_write_name{"vanilla_write"};
-
 Ref current_stream(const Globals& g, const Name& stream) {
     Ref sys = g.get(names::sys);
     if (!sys || !stream.get()) return {};

@@ -2,19 +2,13 @@
 // putting a writer on a stream object without ever chaining two writers.
 #pragma once
 
-#include "core/klass.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
 
 /// The writers, so that installing can recognise a stream that already has one.
 extern const FunctionDef stdout_writer_def;
 extern const FunctionDef stderr_writer_def;
-
-/// Interned attribute names used on the stream objects and on `sys`.
-extern Name stdout_name;
-extern Name stderr_name;
-extern Name write_name;
-extern Name vanilla_write_name;
 
 /// `sys.<stream>` as the module's `sys` global names it now.
 Ref current_stream(const Globals& g, const Name& stream);

@@ -2,7 +2,7 @@
 // already let go of where it can.
 #pragma once
 
-#include "core/ref.hpp"
+#include "terminal/terminal.hpp"
 
 namespace qel::terminal {
 

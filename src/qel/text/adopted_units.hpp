@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/internals.hpp"
+#include "text/text.hpp"
 
 #include <cstddef>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ref.hpp"
+#include "text/text.hpp"
 
 namespace qel::text {
 
@@ -9,14 +9,14 @@ namespace qel::text {
 /// Removing the codes one after the other (the defined behaviour) can join the
 /// pieces around a removed code into a new code, which a later removal then
 /// takes out too. One pass gives the same text unless a removal happens right
-/// after a stray escape character; in that case `sequential_needed` is set and
-/// the result is empty (with no error set).
-Ref strip_foreground_codes(PyObject* text, bool& sequential_needed);
+/// after a stray escape character; that text is declined, for the removals
+/// one after the other.
+Outcome strip_foreground_codes(PyObject* text);
 
 /// The same text made straight into a new instance of `type`, the module's
 /// str type, where the removals are what `type(strip_foreground_codes(text))`
 /// would give (`type` has the default str constructor: see
-/// directly_made_str_type).
-Ref strip_foreground_codes_into(PyTypeObject* type, PyObject* text, bool& sequential_needed);
+/// directly_made_str_type). Declines the same texts.
+Outcome strip_foreground_codes_into(PyTypeObject* type, PyObject* text);
 
 }  // namespace qel::text

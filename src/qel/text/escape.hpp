@@ -1,7 +1,7 @@
 // Text transformations of the string type's qe_ methods.
 #pragma once
 
-#include "core/ref.hpp"
+#include "text/text.hpp"
 
 namespace qel::text {
 

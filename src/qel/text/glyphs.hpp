@@ -3,7 +3,7 @@
 // Rows are joined by line feeds when drawn and carry no trailing blanks.
 #pragma once
 
-#include "core/function.hpp"
+#include "text/text.hpp"
 
 #include <array>
 #include <cstddef>

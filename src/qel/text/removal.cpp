@@ -51,14 +51,15 @@ Ref remove_width(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t
 
 }  // namespace
 
-Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
-    if (!internals::str_layout_writable || !PyUnicode_Check(text) || !PyUnicode_Check(piece)) return {};
+Outcome remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit) {
+    if (!internals::str_layout_writable || !PyUnicode_Check(text) || !PyUnicode_Check(piece))
+        return Outcome::declined();
     if (compat::unicode_ready(text) < 0 || compat::unicode_ready(piece) < 0) {
         PyErr_Clear();  // the general way meets the same failure and reports it
-        return {};
+        return Outcome::declined();
     }
     const Py_ssize_t m = PyUnicode_GET_LENGTH(piece);
-    if (m == 0) return {};
+    if (m == 0) return Outcome::declined();
     const int text_class = width_class(text), piece_class = width_class(piece);
     if (piece_class > text_class) {
         // A piece with a character wider than any of the text's can't occur:
@@ -67,7 +68,7 @@ Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t 
     } else if (piece_class == text_class && text_class != 0) {
         // Removing characters the text needs its width for could make it
         // narrower.
-        return {};
+        return Outcome::declined();
     }
     if (limit < 0) limit = PY_SSIZE_T_MAX;
     switch (PyUnicode_KIND(text)) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/ref.hpp"
+#include "text/text.hpp"
 
 namespace qel::text {
 
@@ -12,8 +12,7 @@ namespace qel::text {
 /// directly_made_str_type), `text` and `piece` are str, `piece` is not empty,
 /// and the result's characters keep the text's width; the last is known in
 /// advance when `piece` is narrower than the text (or both are ASCII).
-/// Otherwise returns an empty Ref with no error set and the caller takes the
-/// general way.
-Ref remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit);
+/// Otherwise declined: the caller takes the general way.
+Outcome remove_into(PyTypeObject* type, PyObject* text, PyObject* piece, Py_ssize_t limit);
 
 }  // namespace qel::text

@@ -1,7 +1,7 @@
 // The block-letter renderers of `__string__`.
 #pragma once
 
-#include "core/klass.hpp"
+#include "text/text.hpp"
 
 namespace qel::text {
 

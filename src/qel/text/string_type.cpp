@@ -324,9 +324,9 @@ Ref remove_impl(const Call& call) {
     if (PyUnicode_Check(self) && PyUnicode_Check(to_rm) && removal_limit(times, limit)) {
         // The replacement and the wrapping done as one step, when nothing
         // involved is anything but the interpreter's own str behaviour.
-        if (Ref type = directly_made_str_type(call); type && has_builtin_replace(self)) {
-            Ref result = remove_into(reinterpret_cast<PyTypeObject*>(type.get()), self, to_rm, limit);
-            if (result || PyErr_Occurred()) return result;
+        if (Outcome type = directly_made_str_type(call); type.handled() && has_builtin_replace(self)) {
+            Outcome removed = remove_into(reinterpret_cast<PyTypeObject*>(type.get()), self, to_rm, limit);
+            if (removed.handled()) return removed.take();
         }
     }
     Ref zero = Ref::adopt(PyLong_FromLong(0));
@@ -391,15 +391,16 @@ bool removes_plainly(PyTypeObject* type) {
 /// The module's `str` when calling it on a str makes an instance and does
 /// nothing else that can be seen (a class with the default str constructor),
 /// so that making one instance where the defined way makes one per removal
-/// and one more can't be told apart; otherwise empty, with no error set.
-Ref str_made_unseen(const Call& call) {
+/// and one more can't be told apart; otherwise declined (a failed look-up
+/// too: the defined way looks it up again and reports it).
+Outcome str_made_unseen(const Call& call) {
     Ref str = call.global(names::str);
     if (!str) {
         PyErr_Clear();  // the defined way looks it up again and reports it
-        return {};
+        return Outcome::declined();
     }
     if (Py_TYPE(str.get()) != &PyType_Type || !constructs_like_str(reinterpret_cast<PyTypeObject*>(str.get())))
-        return {};
+        return Outcome::declined();
     return str;
 }
 
@@ -414,15 +415,14 @@ Ref rmcolor_impl(const Call& call) {
     Ref fcolor = foreground_list(call);
     if (!fcolor) return {};
     if (PyUnicode_Check(self) && is_default_foreground(fcolor.get())) {
-        bool sequential = false;
-        if (Ref type = directly_made_str_type(call)) {
+        if (Outcome type = directly_made_str_type(call); type.handled()) {
             if (one_pass_allowed(self, type.get())) {
-                Ref stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self, sequential);
-                if (stripped || !sequential) return stripped;
+                Outcome stripped = strip_foreground_codes_into(reinterpret_cast<PyTypeObject*>(type.get()), self);
+                if (stripped.handled()) return stripped.take();
             }
-        } else if (Ref unseen = str_made_unseen(call); unseen && one_pass_allowed(self, unseen.get())) {
-            Ref stripped = strip_foreground_codes(self, sequential);
-            if (stripped || !sequential) return wrap_str(call, stripped);
+        } else if (Outcome unseen = str_made_unseen(call); unseen.handled() && one_pass_allowed(self, unseen.get())) {
+            Outcome stripped = strip_foreground_codes(self);
+            if (stripped.handled()) return wrap_str(call, stripped.take());
         }
     }
     // The defined behaviour: each entry removed in turn by the text's qe_remove.

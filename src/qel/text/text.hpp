@@ -5,6 +5,10 @@
 
 namespace qel::text {
 
+/// Code in text/ names what core/ defines unqualified; every file of
+/// the folder includes this header, directly or through its own.
+using namespace qel::core;
+
 /// The extended `str` type, bound as the module global `str`.
 int define_str(const Globals& g);
 

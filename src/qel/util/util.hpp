@@ -5,6 +5,10 @@
 
 namespace qel::util {
 
+/// Code in util/ names what core/ defines unqualified; every file of
+/// the folder includes this header, directly or through its own.
+using namespace qel::core;
+
 /// `Solution` with its function `numberOfSteps`.
 int define_solution(const Globals& g);
 
