@@ -63,6 +63,9 @@
 //  * The instruction-set choice (simd/isa.hpp: have_avx2, have_avx512,
 //    compress_four_byte_units): read from the processor and the environment
 //    on first use; changing the environment afterwards changes nothing.
+// Held elsewhere: under a running IPython shell, the callbacks that keep the
+// writers on the streams from cell to cell (terminal/cell_hooks.cpp) live in
+// the shell's event lists, registered by the module body, so once per module.
 // Not state: the `FunctionDef` tables the function objects point into, and
 // the other constants (module/startup_notice.cpp's addresses among them).
 #pragma once
