@@ -297,9 +297,9 @@ def test_jupyter_kernel(tmp_path, monkeypatch):
     from jupyter_client import KernelManager
     from jupyter_client.kernelspec import KernelSpecManager
 
-    spec = tmp_path / "kernels" / "here"
-    spec.mkdir(parents=True)
-    (spec / "kernel.json").write_text(json.dumps({
+    kernel_dir = tmp_path / "kernels" / "here"
+    kernel_dir.mkdir(parents=True)
+    (kernel_dir / "kernel.json").write_text(json.dumps({
         "argv": [sys.executable, "-m", "ipykernel_launcher", "-f", "{connection_file}"],
         "display_name": "here", "language": "python"}), encoding="utf-8")
     monkeypatch.setenv("JUPYTER_RUNTIME_DIR", str(tmp_path / "runtime"))

@@ -152,21 +152,23 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
     return {i, removed, w, carry};
 }
 
+/// The longest piece compared as bytes.
+inline constexpr std::size_t narrowed_max = 8;
+
+/// remove_blocks compared as bytes, for each piece length from 1 to narrowed_max.
+template <class C, bool clamped>
+constexpr auto narrowed_by_length = []<std::size_t... M>(std::index_sequence<M...>) {
+    return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, clamped>>...};
+}(std::make_index_sequence<narrowed_max>{});
+
 /// The remove_blocks for a piece of length m: compared as bytes where its
 /// units are all below 255 and it has at most 8 (compiled for each length,
 /// with and without a NUL in it), else whole.
 template <class C>
 auto remove_blocks_for(const C* pat, Py_ssize_t m) {
-    constexpr std::size_t narrowed_max = 8;
-    static constexpr auto clamped = []<std::size_t... M>(std::index_sequence<M...>) {
-        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, true>>...};
-    }(std::make_index_sequence<narrowed_max>{});
-    static constexpr auto unclamped = []<std::size_t... M>(std::index_sequence<M...>) {
-        return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, false>>...};
-    }(std::make_index_sequence<narrowed_max>{});
     if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m)) {
         const bool has_nul = std::find(pat, pat + m, C(0)) != pat + m;
-        return (has_nul ? clamped : unclamped)[static_cast<std::size_t>(m) - 1];
+        return (has_nul ? narrowed_by_length<C, true> : narrowed_by_length<C, false>)[static_cast<std::size_t>(m) - 1];
     }
     return &remove_blocks<C, WholeStarts<C>>;
 }

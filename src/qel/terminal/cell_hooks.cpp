@@ -25,7 +25,6 @@
 namespace qel::terminal {
 namespace {
 
-Name modules_name{"modules"};
 Name ipython_name{"IPython"};
 Name get_ipython_name{"get_ipython"};
 Name events_name{"events"};
@@ -35,8 +34,6 @@ Name hooked_name{"hooked"};  // ((stream name, stream, writer), ...)
 Name depth_name{"depth"};    // cells running, one inside another
 Name pre_run_cell_name{"pre_run_cell"};
 Name post_run_cell_name{"post_run_cell"};
-
-bool is_writer(PyObject* o) { return is_function(o, &stdout_writer_def) || is_function(o, &stderr_writer_def); }
 
 /// Whether `write` is the stream's own bound `write` (a method of the stream
 /// itself, not a function that wraps it). 1, 0, or -1 with an exception set.
@@ -113,15 +110,9 @@ const FunctionDef post_run_cell_def{"post_run_cell", {"self", "result"}, post_ru
 
 /// The running IPython shell, None when there is none; empty with an
 /// exception set on failure.
-Ref running_shell(PyObject* sys) {
-    Ref modules = Ref::adopt(PyObject_GetAttr(sys, modules_name.get()));
-    if (!modules) return {};
-    Ref ipython = Ref::adopt(PyObject_GetItem(modules.get(), ipython_name.get()));
-    if (!ipython) {
-        if (!PyErr_ExceptionMatches(PyExc_KeyError)) return {};
-        PyErr_Clear();
-        return none();
-    }
+Ref running_shell() {
+    Ref ipython = Ref::adopt(PyImport_GetModule(ipython_name.get()));  // only if already imported
+    if (!ipython) return PyErr_Occurred() ? Ref() : none();
     Ref get_ipython = Ref::adopt(PyObject_GetAttr(ipython.get(), get_ipython_name.get()));
     if (!get_ipython) return {};
     return Ref::adopt(PyObject_CallNoArgs(get_ipython.get()));
@@ -137,7 +128,7 @@ Ref hooked_entry(PyObject* sys, const Name& name) {
 }
 
 int register_hooks(const Globals& g, PyObject* sys) {
-    Ref shell = running_shell(sys);
+    Ref shell = running_shell();
     if (!shell) return -1;
     if (shell.get() == Py_None) return 0;
     Ref events = Ref::adopt(PyObject_GetAttr(shell.get(), events_name.get()));

@@ -76,11 +76,12 @@ int write_through(const Call& call, const Name& stream_name, PyObject* text) {
     return call_write(write.get(), text);
 }
 
+bool is_writer(PyObject* o) { return is_function(o, &stdout_writer_def) || is_function(o, &stderr_writer_def); }
+
 int keep_vanilla_write(PyObject* stream) {
     Ref current = Ref::adopt(PyObject_GetAttr(stream, write_name.get()));
     if (!current) return -1;
-    if (is_function(current.get(), &stdout_writer_def) || is_function(current.get(), &stderr_writer_def))
-        return 0;
+    if (is_writer(current.get())) return 0;
     return PyObject_SetAttr(stream, vanilla_write_name.get(), current.get());
 }
 

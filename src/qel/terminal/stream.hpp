@@ -10,6 +10,9 @@ namespace qel::terminal {
 extern const FunctionDef stdout_writer_def;
 extern const FunctionDef stderr_writer_def;
 
+/// Whether `o` is one of the two writers (of any import of the module).
+bool is_writer(PyObject* o);
+
 /// `sys.<stream>` as the module's `sys` global names it now.
 Ref current_stream(const Globals& g, const Name& stream);
 
