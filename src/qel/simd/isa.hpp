@@ -35,11 +35,12 @@
 //   carry        the bits of that product past the stretch's end: the first
 //                characters of the next stretch, which an occurrence that
 //                began in this one still covers.
-//   run          in the removal loops, the stretches (16 for v64, 32 for
-//                v32) whose masks are all worked out before any of their
-//                stores, so that the stores do not wait on the comparisons;
-//                in the display form, the plain characters between two
-//                escapes, copied as they are.
+//   run          in v64's removal loops, the 16 stretches whose masks are
+//                all worked out before any of their stores, so that the
+//                stores do not wait on the comparisons (v32 stores each
+//                stretch as soon as it is searched); in the display form,
+//                the plain characters between two escapes, copied as they
+//                are.
 //   kept units   the characters that stay, packed together at the output by
 //                the stores of kept_stores.hpp: in groups of 8 by an order
 //                from a table (`ordered`), or whole vectors compressed.

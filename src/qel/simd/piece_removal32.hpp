@@ -12,7 +12,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <cstring>
 #include <utility>
 
 #if QEL_SIMD_AVX
@@ -59,6 +58,7 @@ struct WholeStarts {
         for (Py_ssize_t k = 0; k < m; ++k) units[k] = splat<C>(static_cast<unsigned>(pat[k]));
     }
 
+    QEL_AVX2 void begin(const C*) {}
     QEL_AVX2 std::uint32_t starts(const C* p) { return whole_starts(p, units, length); }
 };
 
@@ -86,68 +86,61 @@ template <class C, int M, bool clamped>
 struct NarrowedStarts {
     static constexpr Py_ssize_t reach = 64, length = M;
     __m256i units[M];
-    __m256i next = _mm256_setzero_si256();
-    const C* next_at = nullptr;
+    __m256i next = _mm256_setzero_si256();  // the stretch that starts() is given next, narrowed
 
     QEL_AVX2 NarrowedStarts(const C* pat, Py_ssize_t) {
         for (int k = 0; k < M; ++k) units[k] = _mm256_set1_epi8(static_cast<char>(pat[k]));
     }
 
+    /// Before the first stretch, at p.
+    QEL_AVX2 void begin(const C* p) { next = narrowed<C, clamped>(p); }
+
+    /// For the stretches one after another from where begin() was given.
     QEL_AVX2 std::uint32_t starts(const C* p) {
-        const __m256i current = p == next_at ? next : narrowed<C, clamped>(p);
+        const __m256i current = next;
         next = narrowed<C, clamped>(p + 32);
-        next_at = p + 32;
         const __m256i straddle = _mm256_permute2x128_si256(current, next, 0x21);
         const __m256i differ = differ_from<1, M>(_mm256_xor_si256(current, units[0]), current, straddle, units);
         return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
     }
 };
 
-/// v64::remove_blocks's work with 32-byte vectors (AVX2), in the same runs,
-/// 32 characters a stretch, `Starts` finding where the piece starts; the kept
-/// characters of each group of 8 are moved together from a table (see
-/// store_group). Stops where fewer than Starts::reach characters remain, so
-/// that every load stays inside the text.
+/// The 32 characters at `from`, none of them taken out, stored at w.
+template <class C>
+QEL_AVX2 inline C* store_stretch(const C* from, C* w) {
+    const auto* in = reinterpret_cast<const __m256i*>(from);
+    auto* out = reinterpret_cast<__m256i*>(w);
+    for (std::size_t v = 0; v < sizeof(C); ++v) _mm256_storeu_si256(out + v, _mm256_loadu_si256(in + v));
+    return w + 32;
+}
+
+/// v64::remove_blocks's work with 32-byte vectors (AVX2), 32 characters a
+/// stretch, `Starts` finding where the piece starts. Each stretch is stored
+/// as soon as it is searched, while its characters are still at hand: whole
+/// when none of them goes, else its kept characters moved together 8 at a
+/// time from a table (see store_group). Stops where fewer than Starts::reach
+/// characters remain, so that every load stays inside the text.
 template <class C, class Starts>
 QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
                                                 Py_ssize_t limit, Progress<C> start) {
-    constexpr int run = 32;
     constexpr Py_ssize_t stretch = 32;
     Starts piece(pat, m);
     const std::uint64_t span = (std::uint64_t{1} << piece.length) - 1;
     auto [i, removed, w, carry] = start;  // by value, as in v64::take_out
-    std::uint32_t keeps[run];  // per stretch, the characters that stay
-    while (i + Starts::reach <= n) {
-        int stretches = 0;
-        Py_ssize_t found = 0;
-        for (Py_ssize_t at = i; stretches < run && at + Starts::reach <= n; ++stretches, at += stretch) {
-            const std::uint32_t starts = piece.starts(s + at);
-            const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
-            if (here > limit - removed - found) break;
-            found += here;
-            const std::uint64_t covered = starts * span | carry;
-            keeps[stretches] = ~static_cast<std::uint32_t>(covered);
-            carry = covered >> stretch;
+    if (i + Starts::reach <= n) piece.begin(s + i);
+    for (; i + Starts::reach <= n; i += stretch) {
+        const std::uint32_t starts = piece.starts(s + i);
+        const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+        if (here > limit - removed) break;  // the rest is the plain loop's
+        removed += here;
+        const std::uint64_t covered = starts * span | carry;
+        const auto keep = ~static_cast<std::uint32_t>(covered);
+        carry = covered >> stretch;
+        if (keep == ~std::uint32_t{0}) {
+            w = store_stretch(s + i, w);
+        } else {
+            for (int g = 0; g < 4; ++g) w = store_group(s + i + 8 * g, keep >> (8 * g) & 0xffu, w);
         }
-        for (int t = 0; t < stretches;) {
-            const C* from = s + i + t * stretch;
-            if (keeps[t] == ~std::uint32_t{0}) {
-                // Stretches kept whole, the usual case where the piece is
-                // rare: copied as one block, not moved group by group.
-                int whole = t + 1;
-                while (whole < stretches && keeps[whole] == ~std::uint32_t{0}) ++whole;
-                const auto units = static_cast<std::size_t>(whole - t) * stretch;
-                std::memcpy(w, from, units * sizeof(C));
-                w += units;
-                t = whole;
-                continue;
-            }
-            for (int g = 0; g < 4; ++g) w = store_group(from + 8 * g, keeps[t] >> (8 * g) & 0xffu, w);
-            ++t;
-        }
-        i += stretches * stretch;
-        removed += found;
-        if (stretches < run) break;  // near the end, or at the limit
     }
     return {i, removed, w, carry};
 }
