@@ -7,7 +7,9 @@
 #include "simd/piece_removal32.hpp"
 #include "simd/piece_removal64.hpp"
 
+#include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 namespace qel::simd {
@@ -35,6 +37,31 @@ Py_ssize_t remove_one_at_a_time(const C* s, Py_ssize_t n, const C* pat, Py_ssize
     return (w - out) + (n - i);
 }
 
+/// The occurrences that start before the text's first 32-byte boundary
+/// taken out one character at a time, so that the AVX2 kernel goes on from
+/// there with loads that never span two cache lines (the text's storage may
+/// be aligned to 16 bytes only, and such a load costs about as much as two:
+/// a sixth of the time on four-byte text without occurrences). The progress
+/// at the boundary, with `carry` marking the characters from it that an
+/// occurrence begun before it still covers.
+template <class C>
+Progress<C> remove_before_boundary(const C* s, const C* pat, Py_ssize_t m, Py_ssize_t limit, C* out) {
+    const auto boundary = static_cast<Py_ssize_t>((32 - reinterpret_cast<std::uintptr_t>(s) % 32) % 32 / sizeof(C));
+    C* w = out;
+    Py_ssize_t removed = 0, covered_to = 0;
+    for (Py_ssize_t j = 0; j < boundary; ++j) {
+        if (j < covered_to) continue;
+        if (removed < limit && std::equal(pat, pat + m, s + j)) {
+            ++removed;
+            covered_to = j + m;
+        } else {
+            *w++ = s[j];
+        }
+    }
+    const Py_ssize_t covered = covered_to > boundary ? covered_to - boundary : 0;  // below m
+    return {boundary, removed, w, covered ? (std::uint64_t{1} << covered) - 1 : 0};
+}
+
 }  // namespace
 
 template <class C>
@@ -42,9 +69,14 @@ Py_ssize_t remove_piece(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py
 #if QEL_SIMD_AVX
     if (m <= vector_pattern_max && n >= 256 && have_avx2() && !can_overlap(pat, m)) {
         Progress<C> at{0, 0, out, 0};
-        // The 64-character kernel compares the characters as bytes.
-        if (have_avx512() && narrow_enough(pat, m)) at = v64::remove_blocks_for<C>(m, limit)(s, n, pat, m, limit, at);
-        else at = v32::remove_blocks_for<C>(pat, m)(s, n, pat, m, limit, at);
+        // The 64-character kernel compares the characters as bytes, and
+        // aligns its loads itself.
+        if (have_avx512() && narrow_enough(pat, m)) {
+            at = v64::remove_blocks_for<C>(m, limit)(s, n, pat, m, limit, at);
+        } else {
+            at = remove_before_boundary(s, pat, m, limit, out);
+            at = v32::remove_blocks_for<C>(pat, m)(s, n, pat, m, limit, at);
+        }
         // The rest one occurrence at a time, after what the last one covers.
         const Py_ssize_t i = at.i + std::countr_one(at.carry);
         return (at.w - out) + remove_one_at_a_time(s + i, n - i, pat, m, limit - at.removed, at.w);
