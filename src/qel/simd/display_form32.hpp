@@ -17,10 +17,13 @@ QEL_AVX2 inline Vec maybe_marked(Vec v) {
 }
 
 /// The block loop of write_display with one 32-byte vector per block (the
-/// same bytes as two 16-byte ones); advances `i` and returns the end.
+/// same bytes as two 16-byte ones); advances `i_io` and returns the end.
 template <class C>
-QEL_AVX2 C* write_display_blocks(const C* s, Py_ssize_t n, Py_ssize_t& i, C* out) {
+QEL_AVX2 C* write_display_blocks(const C* s, Py_ssize_t n, Py_ssize_t& i_io, C* out) {
     constexpr Py_ssize_t block = static_cast<Py_ssize_t>(32 / sizeof(C));
+    // A copy of the position: through the reference, every store of the
+    // form could change it, and each escape would read it back from memory.
+    Py_ssize_t i = i_io;
     for (; i + 2 * block <= n; i += block) {
         const Vec v = load(s + i);
         unsigned marked = byte_mask(maybe_marked<C>(v));
@@ -36,6 +39,7 @@ QEL_AVX2 C* write_display_blocks(const C* s, Py_ssize_t n, Py_ssize_t& i, C* out
         }
         out += block - placed;
     }
+    i_io = i;
     return out;
 }
 
