@@ -12,6 +12,7 @@
 #include <array>
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 #if QEL_SIMD_AVX
@@ -114,6 +115,13 @@ QEL_AVX2 inline C* store_stretch(const C* from, C* w) {
     return w + 32;
 }
 
+/// The 8 characters at `from`, all kept, stored at w.
+template <class C>
+QEL_AVX2 inline C* copy_group(const C* from, C* w) {
+    std::memcpy(w, from, 8 * sizeof(C));
+    return w + 8;
+}
+
 /// v64::remove_blocks's work with 32-byte vectors (AVX2), 32 characters a
 /// stretch, `Starts` finding where the piece starts. Each stretch is stored
 /// as soon as it is searched, while its characters are still at hand: whole
@@ -139,7 +147,12 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
         if (keep == ~std::uint32_t{0}) {
             w = store_stretch(s + i, w);
         } else {
-            for (int g = 0; g < 4; ++g) w = store_group(s + i + 8 * g, keep >> (8 * g) & 0xffu, w);
+            // Most groups of 8 keep every character even here: those are
+            // copied rather than put in order by a table.
+            for (int g = 0; g < 4; ++g) {
+                const unsigned kept = keep >> (8 * g) & 0xffu;
+                w = kept == 0xffu ? copy_group(s + i + 8 * g, w) : store_group(s + i + 8 * g, kept, w);
+            }
         }
     }
     return {i, removed, w, carry};
