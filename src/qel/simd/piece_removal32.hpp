@@ -125,9 +125,10 @@ QEL_AVX2 inline C* copy_group(const C* from, C* w) {
 /// v64::remove_blocks's work with 32-byte vectors (AVX2), 32 characters a
 /// stretch, `Starts` finding where the piece starts. Each stretch is stored
 /// as soon as it is searched, while its characters are still at hand: whole
-/// when none of them goes, else its kept characters moved together 8 at a
-/// time from a table (see store_group). Stops where fewer than Starts::reach
-/// characters remain, so that every load stays inside the text.
+/// when none of them goes, else 8 at a time, each group that loses a
+/// character put in order from a table (see store_group). Stops where fewer
+/// than Starts::reach characters remain, so that every load stays inside
+/// the text.
 template <class C, class Starts>
 QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
                                                 Py_ssize_t limit, Progress<C> start) {
