@@ -59,7 +59,7 @@ struct WholeStarts {
         for (Py_ssize_t k = 0; k < m; ++k) units[k] = splat<C>(static_cast<unsigned>(pat[k]));
     }
 
-    QEL_AVX2 void begin(const C*) {}
+    QEL_AVX2 void begin(const C*) {}  // nothing carried from one stretch to the next
     QEL_AVX2 std::uint32_t starts(const C* p) { return whole_starts(p, units, length); }
 };
 
@@ -106,20 +106,20 @@ struct NarrowedStarts {
     }
 };
 
-/// The 32 characters at `from`, none of them taken out, stored at w.
-template <class C>
-QEL_AVX2 inline C* store_stretch(const C* from, C* w) {
-    const auto* in = reinterpret_cast<const __m256i*>(from);
-    auto* out = reinterpret_cast<__m256i*>(w);
-    for (std::size_t v = 0; v < sizeof(C); ++v) _mm256_storeu_si256(out + v, _mm256_loadu_si256(in + v));
-    return w + 32;
-}
-
-/// The 8 characters at `from`, all kept, stored at w.
-template <class C>
-QEL_AVX2 inline C* copy_group(const C* from, C* w) {
-    std::memcpy(w, from, 8 * sizeof(C));
-    return w + 8;
+/// The `count` characters at `from`, all kept, stored at w: in 32-byte
+/// vectors where they fill whole ones (a memcpy of the same size is moved
+/// 16 bytes at a time).
+template <int count, class C>
+QEL_AVX2 inline C* copy_kept(const C* from, C* w) {
+    constexpr std::size_t bytes = count * sizeof(C);
+    if constexpr (bytes % 32 == 0) {
+        const auto* in = reinterpret_cast<const __m256i*>(from);
+        auto* out = reinterpret_cast<__m256i*>(w);
+        for (std::size_t v = 0; v < bytes / 32; ++v) _mm256_storeu_si256(out + v, _mm256_loadu_si256(in + v));
+    } else {
+        std::memcpy(w, from, bytes);
+    }
+    return w + count;
 }
 
 /// v64::remove_blocks's work with 32-byte vectors (AVX2), 32 characters a
@@ -146,13 +146,13 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
         const auto keep = ~static_cast<std::uint32_t>(covered);
         carry = covered >> stretch;
         if (keep == ~std::uint32_t{0}) {
-            w = store_stretch(s + i, w);
+            w = copy_kept<stretch>(s + i, w);
         } else {
             // Most groups of 8 keep every character even here: those are
             // copied rather than put in order by a table.
             for (int g = 0; g < 4; ++g) {
                 const unsigned kept = keep >> (8 * g) & 0xffu;
-                w = kept == 0xffu ? copy_group(s + i + 8 * g, w) : store_group(s + i + 8 * g, kept, w);
+                w = kept == 0xffu ? copy_kept<8>(s + i + 8 * g, w) : store_group(s + i + 8 * g, kept, w);
             }
         }
     }
