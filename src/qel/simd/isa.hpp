@@ -110,11 +110,13 @@
 #define QEL_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vbmi,avx512vbmi2")))
 
 // GCC 12 takes the deliberately undefined vectors inside the narrowing and
-// compressing intrinsics for uninitialised variables; the code between these
-// two is spared that warning.
+// compressing intrinsics for uninitialised variables (as "maybe" or as
+// certain, depending on what it inlines where); the code between these two
+// is spared that warning.
 #if defined(__GNUC__) && !defined(__clang__)
-#define QEL_SIMD_UNDEFINED_VECTORS_BEGIN \
-    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define QEL_SIMD_UNDEFINED_VECTORS_BEGIN                                                      \
+    _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"") \
+        _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
 #define QEL_SIMD_UNDEFINED_VECTORS_END _Pragma("GCC diagnostic pop")
 #else
 #define QEL_SIMD_UNDEFINED_VECTORS_BEGIN

@@ -122,41 +122,72 @@ QEL_AVX2 inline C* copy_kept(const C* from, C* w) {
     return w + count;
 }
 
+/// Where the stores of remove_blocks stand: the end of the output, the
+/// characters from the next stretch on that the last occurrence still covers
+/// (one bit each), and how many more occurrences the limit lets go.
+template <class C>
+struct Stores {
+    C* w;
+    std::uint64_t carry;
+    Py_ssize_t budget;
+};
+
+/// Stores the 32 characters at `from` without those that the piece covers
+/// (it starts at the bits of `starts`, and `span` has a bit for each of its
+/// characters). False, with nothing stored, where they hold more occurrences
+/// than the limit lets go. A stretch that loses nothing is stored whole
+/// after a single test, before any count: on a core shared with another
+/// thread busy with integer work, the loop's own integer instructions are
+/// what it waits for. Else 8 characters at a time, each group that loses one
+/// put in order from a table (see store_group) and the others copied: most
+/// groups keep every character even here.
+template <class C>
+QEL_AVX2 inline bool store_stretch(const C* from, std::uint32_t starts, std::uint64_t span, Stores<C>& to) {
+    if ((starts | to.carry) == 0) {
+        to.w = copy_kept<32>(from, to.w);
+        return true;
+    }
+    const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
+    if (here > to.budget) return false;
+    to.budget -= here;
+    const std::uint64_t covered = starts * span | to.carry;
+    const auto keep = ~static_cast<std::uint32_t>(covered);
+    to.carry = covered >> 32;
+    for (int g = 0; g < 4; ++g) {
+        const unsigned kept = keep >> (8 * g) & 0xffu;
+        to.w = kept == 0xffu ? copy_kept<8>(from + 8 * g, to.w) : store_group(from + 8 * g, kept, to.w);
+    }
+    return true;
+}
+
 /// v64::remove_blocks's work with 32-byte vectors (AVX2), 32 characters a
 /// stretch, `Starts` finding where the piece starts. Each stretch is stored
-/// as soon as it is searched, while its characters are still at hand: whole
-/// when none of them goes, else 8 at a time, each group that loses a
-/// character put in order from a table (see store_group). Stops where fewer
-/// than Starts::reach characters remain, so that every load stays inside
-/// the text.
+/// right after the next one is searched, while its characters are still at
+/// hand. The stores branch on what the search found, and the search takes
+/// long: a stretch ahead, it is over by the time its branches are reached,
+/// and a wrong guess costs only the refill (about 7% of the time on
+/// four-byte text dense with the piece). Stops where fewer than
+/// Starts::reach characters remain, so that every load stays inside the
+/// text.
 template <class C, class Starts>
 QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m,
                                                 Py_ssize_t limit, Progress<C> start) {
     constexpr Py_ssize_t stretch = 32;
+    if (start.i + Starts::reach > n) return start;
     Starts piece(pat, m);
     const std::uint64_t span = (std::uint64_t{1} << piece.length) - 1;
-    auto [i, removed, w, carry] = start;  // by value, as in v64::take_out
-    if (i + Starts::reach <= n) piece.begin(s + i);
-    for (; i + Starts::reach <= n; i += stretch) {
-        const std::uint32_t starts = piece.starts(s + i);
-        const auto here = static_cast<Py_ssize_t>(std::popcount(starts));
-        if (here > limit - removed) break;  // the rest is the plain loop's
-        removed += here;
-        const std::uint64_t covered = starts * span | carry;
-        const auto keep = ~static_cast<std::uint32_t>(covered);
-        carry = covered >> stretch;
-        if (keep == ~std::uint32_t{0}) {
-            w = copy_kept<stretch>(s + i, w);
-        } else {
-            // Most groups of 8 keep every character even here: those are
-            // copied rather than put in order by a table.
-            for (int g = 0; g < 4; ++g) {
-                const unsigned kept = keep >> (8 * g) & 0xffu;
-                w = kept == 0xffu ? copy_kept<8>(s + i + 8 * g, w) : store_group(s + i + 8 * g, kept, w);
-            }
-        }
+    Stores<C> to{start.w, start.carry, limit - start.removed};
+    const C* p = s + start.i;
+    const C* const searched_last = s + (n - Starts::reach);  // where the last stretch searched may start
+    piece.begin(p);
+    std::uint32_t starts = piece.starts(p);
+    for (; p + stretch <= searched_last; p += stretch) {
+        const std::uint32_t next = piece.starts(p + stretch);
+        if (!store_stretch(p, starts, span, to)) return {p - s, limit - to.budget, to.w, to.carry};
+        starts = next;
     }
-    return {i, removed, w, carry};
+    if (store_stretch(p, starts, span, to)) p += stretch;
+    return {p - s, limit - to.budget, to.w, to.carry};
 }
 
 /// The longest piece compared as bytes.
