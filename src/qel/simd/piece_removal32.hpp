@@ -130,6 +130,9 @@ struct Stores {
     C* w;
     std::uint64_t carry;
     Py_ssize_t budget;
+
+    /// The kernel's progress with the next stretch at i, under `limit`.
+    Progress<C> at(Py_ssize_t i, Py_ssize_t limit) const { return {i, limit - budget, w, carry}; }
 };
 
 /// Stores the 32 characters at `from` without those that the piece covers
@@ -183,11 +186,11 @@ QEL_AVX2 QEL_NOINLINE Progress<C> remove_blocks(const C* s, Py_ssize_t n, const 
     std::uint32_t starts = piece.starts(p);
     for (; p + stretch <= searched_last; p += stretch) {
         const std::uint32_t next = piece.starts(p + stretch);
-        if (!store_stretch(p, starts, span, to)) return {p - s, limit - to.budget, to.w, to.carry};
+        if (!store_stretch(p, starts, span, to)) return to.at(p - s, limit);
         starts = next;
     }
     if (store_stretch(p, starts, span, to)) p += stretch;
-    return {p - s, limit - to.budget, to.w, to.carry};
+    return to.at(p - s, limit);
 }
 
 /// The longest piece compared as bytes.
