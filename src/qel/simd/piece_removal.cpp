@@ -7,7 +7,6 @@
 #include "simd/piece_removal32.hpp"
 #include "simd/piece_removal64.hpp"
 
-#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -22,11 +21,10 @@ Py_ssize_t remove_one_at_a_time(const C* s, Py_ssize_t n, const C* pat, Py_ssize
     C* w = out;
     Py_ssize_t i = 0;
     const C first = pat[0];
-    const std::size_t rest = static_cast<std::size_t>(m - 1) * sizeof(C);
     for (Py_ssize_t removed = 0; removed < limit;) {
         copy_until(s, i, n, w, first);
         if (n - i < m) break;
-        if (std::memcmp(s + i + 1, pat + 1, rest) == 0) {
+        if (same_units(s + i + 1, pat + 1, m - 1)) {
             i += m;
             ++removed;
         } else {
@@ -51,7 +49,7 @@ Progress<C> remove_before_boundary(const C* s, const C* pat, Py_ssize_t m, Py_ss
     Py_ssize_t removed = 0, covered_to = 0;
     for (Py_ssize_t j = 0; j < boundary; ++j) {
         if (j < covered_to) continue;
-        if (removed < limit && std::equal(pat, pat + m, s + j)) {
+        if (removed < limit && s[j] == pat[0] && same_units(s + j + 1, pat + 1, m - 1)) {
             ++removed;
             covered_to = j + m;
         } else {

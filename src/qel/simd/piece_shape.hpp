@@ -24,6 +24,16 @@ bool can_overlap(const C* pat, Py_ssize_t m) {
     return false;
 }
 
+/// Whether the `count` units at a and b are the same. Compared one by one:
+/// the kernels ask it of a few units at a time, at places where most
+/// comparisons stop at the first unit, and a call to memcmp costs more.
+template <class C>
+bool same_units(const C* a, const C* b, Py_ssize_t count) {
+    for (Py_ssize_t k = 0; k < count; ++k)
+        if (a[k] != b[k]) return false;
+    return true;
+}
+
 /// Whether the pattern's units compare the same as bytes: every unit is
 /// below 255.
 template <class C>
