@@ -63,17 +63,19 @@ struct WholeStarts {
     QEL_AVX2 std::uint32_t starts(const C* p) { return whole_starts(p, units, length); }
 };
 
-/// differ | (the 32 bytes from k on ^ units[k]) for k from K to M - 1, the
+/// same & (the 32 bytes from k on == units[k]) for k from K to M - 1, the
 /// bytes from k on taken out of `current` and `straddle` (its high lane and
-/// the next stretch's low one) by a shift of each lane.
+/// the next stretch's low one) by a shift of each lane. Equal bytes are all
+/// ones, so the last mask is the starts' bytes as they stand: an instruction
+/// fewer in the loop than or-ing the differences and testing them for zero.
 template <int K, int M>
-QEL_AVX2 inline __m256i differ_from(__m256i differ, __m256i current, __m256i straddle, const __m256i* units) {
+QEL_AVX2 inline __m256i same_from(__m256i same, __m256i current, __m256i straddle, const __m256i* units) {
     if constexpr (K >= M) {
-        return differ;
+        return same;
     } else {
         const __m256i from_k = _mm256_alignr_epi8(straddle, current, K);
-        return differ_from<K + 1, M>(_mm256_or_si256(differ, _mm256_xor_si256(from_k, units[K])), current, straddle,
-                                     units);
+        return same_from<K + 1, M>(_mm256_and_si256(same, _mm256_cmpeq_epi8(from_k, units[K])), current, straddle,
+                                   units);
     }
 }
 
@@ -101,8 +103,8 @@ struct NarrowedStarts {
         const __m256i current = next;
         next = narrowed<C, clamped>(p + 32);
         const __m256i straddle = _mm256_permute2x128_si256(current, next, 0x21);
-        const __m256i differ = differ_from<1, M>(_mm256_xor_si256(current, units[0]), current, straddle, units);
-        return static_cast<std::uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(differ, _mm256_setzero_si256())));
+        const __m256i same = same_from<1, M>(_mm256_cmpeq_epi8(current, units[0]), current, straddle, units);
+        return static_cast<std::uint32_t>(_mm256_movemask_epi8(same));
     }
 };
 
