@@ -49,7 +49,7 @@ Progress<C> remove_before_boundary(const C* s, const C* pat, Py_ssize_t m, Py_ss
     Py_ssize_t removed = 0, covered_to = 0;
     for (Py_ssize_t j = 0; j < boundary; ++j) {
         if (j < covered_to) continue;
-        if (removed < limit && s[j] == pat[0] && same_units(s + j + 1, pat + 1, m - 1)) {
+        if (removed < limit && same_units(s + j, pat, m)) {
             ++removed;
             covered_to = j + m;
         } else {
