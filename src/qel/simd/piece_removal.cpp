@@ -73,7 +73,7 @@ Py_ssize_t remove_piece(const C* s, Py_ssize_t n, const C* pat, Py_ssize_t m, Py
             at = v64::remove_blocks_for<C>(m, limit)(s, n, pat, m, limit, at);
         } else {
             at = remove_before_boundary(s, pat, m, limit, out);
-            at = v32::remove_blocks_for<C>(pat, m)(s, n, pat, m, limit, at);
+            at = v32::remove_blocks_for<C>(pat, m, limit)(s, n, pat, m, limit, at);
         }
         // The rest one occurrence at a time, after what the last one covers.
         const Py_ssize_t i = at.i + std::countr_one(at.carry);
