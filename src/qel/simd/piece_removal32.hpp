@@ -140,12 +140,12 @@ struct Stores {
 /// Stores the 32 characters at `from` without those that the piece covers
 /// (it starts at the bits of `starts`, and `span` has a bit for each of its
 /// characters). When `counted`, false, with nothing stored, where they hold
-/// more occurrences than the limit lets go. A stretch that loses nothing is stored whole
-/// after a single test, before any count: on a core shared with another
-/// thread busy with integer work, the loop's own integer instructions are
-/// what it waits for. Else 8 characters at a time, each group that loses one
-/// put in order from a table (see store_group) and the others copied: most
-/// groups keep every character even here.
+/// more occurrences than the limit lets go. A stretch that loses nothing is
+/// stored whole after a single test, before any count: on a core shared
+/// with another thread busy with integer work, the loop's own integer
+/// instructions are what it waits for. Else 8 characters at a time, each
+/// group that loses one put in order from a table (see store_group) and the
+/// others copied: most groups keep every character even here.
 template <bool counted, class C>
 QEL_AVX2 inline bool store_stretch(const C* from, std::uint32_t starts, std::uint64_t span, Stores<C>& to) {
     if ((starts | to.carry) == 0) {
@@ -161,8 +161,11 @@ QEL_AVX2 inline bool store_stretch(const C* from, std::uint32_t starts, std::uin
     const auto keep = ~static_cast<std::uint32_t>(covered);
     to.carry = covered >> 32;
     for (int g = 0; g < 4; ++g) {
-        const unsigned kept = keep >> (8 * g) & 0xffu;
-        to.w = kept == 0xffu ? copy_kept<8>(from + 8 * g, to.w) : store_group(from + 8 * g, kept, to.w);
+        // Whether the group loses a character is read off `covered` by a
+        // test of its bits in place; its byte of `keep` is taken out only
+        // where it does.
+        const bool whole = (covered & (std::uint64_t{0xff} << (8 * g))) == 0;
+        to.w = whole ? copy_kept<8>(from + 8 * g, to.w) : store_group(from + 8 * g, keep >> (8 * g) & 0xffu, to.w);
     }
     return true;
 }
