@@ -211,9 +211,9 @@ constexpr auto narrowed_by_length = []<std::size_t... M>(std::index_sequence<M..
     return std::array{&remove_blocks<C, NarrowedStarts<C, static_cast<int>(M) + 1, clamped>, counted>...};
 }(std::make_index_sequence<narrowed_max>{});
 
-/// The remove_blocks for a piece of length m: compared as bytes where its
-/// units are all below 255 and it has at most 8 (compiled for each length,
-/// with and without a NUL in it), else whole.
+/// The remove_blocks for a piece of length m, `counted` or not: compared as
+/// bytes where its units are all below 255 and it has at most 8 (compiled
+/// for each length, with and without a NUL in it), else whole.
 template <class C, bool counted>
 auto remove_blocks_counting(const C* pat, Py_ssize_t m) {
     if (static_cast<std::size_t>(m) <= narrowed_max && narrow_enough(pat, m)) {
